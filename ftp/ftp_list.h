@@ -1,0 +1,127 @@
+// The parsed form of a directory listing: one entry per line, with name,
+// size, modification date and kind. The layout is recognised from the first
+// line (DetectFormat) and every line is then parsed by it (ParseListing).
+// A line that fails empties the entries built so far; ParseListing itself
+// never raises.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/exceptions.h"
+
+namespace ftp {
+
+enum TIdFTPListFormat : uint8_t {
+  flfNone = 0,       // lines kept as received, no field filled
+  flfDos = 1,        // DOS-style lines
+  flfUnix = 2,       // Unix long-listing lines
+  flfVax = 3,        // parsed exactly like flfUnix
+  flfNoDetails = 4,  // one name per line
+  flfUnknown = 5,    // every line fails
+  flfCustom = 6,     // parsed by the custom-line handler
+};
+
+// The numbers are what the application tests.
+enum TFTPListItemType : uint8_t {
+  litDirectory = 0,
+  litFile = 1,
+  litSymbolicLink = 2,
+};
+
+// Raised for a listing of unknown layout, and for flfCustom without a
+// handler: "Unknown FTP listing format".
+class EIdInvalidFTPListingFormat : public net::EIdException {
+ public:
+  EIdInvalidFTPListingFormat() : net::EIdException("Unknown FTP listing format") {}
+};
+
+// A Unix line that cannot be read: too few columns, an unknown month, an
+// impossible date or time. ParseListing catches it like any error of a line.
+class EIdInvalidFTPListLine : public net::EIdException {
+ public:
+  using net::EIdException::EIdException;
+};
+
+class TIdFTPListItem {
+ public:
+  TIdFTPListItem() = default;
+  virtual ~TIdFTPListItem() = default;
+
+  // Copies every field of source.
+  virtual void CopyValuesFrom(const TIdFTPListItem& source);
+
+  int64_t EntrySize = 0;
+  int32_t LinkCount = 0;
+  std::string RawLine;
+  std::string EntryName;
+  std::string GroupRights = "???";
+  std::string GroupText = "????????";
+  std::string OwnerRights = "???";
+  std::string OwnerText = "????????";
+  std::string OtherRights = "???";
+  double ModifiedAt = 0;  // local time as listed, days since 1899-12-30
+  std::string LinkTarget;
+  TFTPListItemType EntryKind = litFile;
+};
+
+// Fills an entry of an flfCustom listing from its RawLine.
+using TIdOnParseCustomListFormat = std::function<void(TIdFTPListItem& AItem)>;
+
+class TIdFTPListItems {
+ public:
+  // Gives the local date and time as days since 1899-12-30.
+  using ClockFunction = std::function<double()>;
+
+  TIdFTPListItems();
+  virtual ~TIdFTPListItems();
+  TIdFTPListItems(const TIdFTPListItems&) = delete;
+  TIdFTPListItems& operator=(const TIdFTPListItems&) = delete;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  // 0-based; std::out_of_range outside 0 to Count() - 1.
+  TIdFTPListItem& Items(int index) { return *items_.at(static_cast<size_t>(index)); }
+  const TIdFTPListItem& Items(int index) const { return *items_.at(static_cast<size_t>(index)); }
+  // Appends an entry with the initial field values and returns it.
+  TIdFTPListItem& AddEntry();
+  void RemoveAll();
+
+  // The layout of a listing whose first line is Line; flfNoDetails when
+  // Details is false.
+  virtual TIdFTPListFormat DetectFormat(const std::string& Line, bool Details);
+  // Fills an flfCustom entry through OnParseCustomListFormat; raises
+  // EIdInvalidFTPListingFormat when no handler is set.
+  virtual void ParseCustomLine(TIdFTPListItem& Entry);
+
+  // Rebuilds the entries from Lines by DetectedFormat. Blank lines (empty,
+  // or spaces and tabs only) make no entry; a first line "total ..." of a
+  // Unix listing is skipped; a line that raises empties the entries so far
+  // and parsing goes on with the next line.
+  void ParseListing(const std::vector<std::string>& Lines);
+  // Fills Entry from its RawLine by DetectedFormat.
+  void ParseEntry(TIdFTPListItem& Entry);
+
+  // Where the current date comes from (the year of a "Mar 5 14:30" line,
+  // the two-digit years of DOS lines); platform::Now by default. Tests set a
+  // fixed day here.
+  void SetClock(ClockFunction clock);
+
+  TIdFTPListFormat DetectedFormat = flfUnix;
+  TIdOnParseCustomListFormat OnParseCustomListFormat;
+
+ private:
+  void ParseDosLine(TIdFTPListItem& Entry);
+  void ParseUnixLine(TIdFTPListItem& Entry);
+  double CurrentDateTime() const;
+
+  std::vector<std::unique_ptr<TIdFTPListItem>> items_;
+  ClockFunction clock_;
+  // Reused by every Unix line, so a listing costs no allocation per column.
+  std::vector<std::string_view> columns_;
+};
+
+}  // namespace ftp
