@@ -1,0 +1,503 @@
+#include "ftp/ftp_list.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ftp/dos_date.h"
+#include "platform/date_time.h"
+#include "platform/encoding.h"
+
+namespace ftp {
+namespace {
+
+double At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0) {
+  double date = 0;
+  double time = 0;
+  EXPECT_TRUE(platform::TryEncodeDate(year, month, day, date)) << year << "-" << month << "-" << day;
+  EXPECT_TRUE(platform::TryEncodeTime(hour, minute, second, ms, time));
+  return date + time;
+}
+
+// A listing whose "today" is fixed, so the tests do not depend on the date.
+struct FixedListing : TIdFTPListItems {
+  explicit FixedListing(TIdFTPListFormat format, double today = At(2024, 6, 15, 9, 0)) {
+    DetectedFormat = format;
+    SetClock([today] { return today; });
+  }
+};
+
+// ---- Unix lines -----------------------------------------------------------
+
+struct UnixCase {
+  const char* line;
+  TFTPListItemType kind;
+  std::string name;
+  int64_t size;
+  int32_t link_count;
+  const char* owner;
+  const char* group;
+  const char* rights;  // owner, group, other rights run together
+  const char* target;
+  double modified;
+};
+
+TEST(UnixListingLine, FillsEveryFieldFromRealLookingLines) {
+  // Today is 15 June 2024.
+  const std::vector<UnixCase> cases = {
+      {"-rw-r--r--   1 ftp      ftp        1024 Mar  5 14:30 read   me.txt", litFile, "read me.txt", 1024, 1,
+       "ftp", "ftp", "rw-r--r--", "", At(2024, 3, 5, 14, 30, 0, 999)},
+      // A later month than the current one is last year's.
+      {"-rw-r--r--   1 ftp      ftp        1024 Dec  5 14:30 notes", litFile, "notes", 1024, 1, "ftp", "ftp",
+       "rw-r--r--", "", At(2023, 12, 5, 14, 30, 0, 999)},
+      {"-rw-r--r--   1 ftp      ftp           7 Jun 30 23:59 same-month", litFile, "same-month", 7, 1, "ftp",
+       "ftp", "rw-r--r--", "", At(2024, 6, 30, 23, 59, 0, 999)},
+      {"lrwxrwxrwx 1 root root 7 Jan 1 2005 bin -> usr/bin", litSymbolicLink, "bin", 7, 1, "root", "root",
+       "rwxrwxrwx", "usr/bin", At(2005, 1, 1, 0, 0, 0, 999)},
+      // A link listed without " -> " keeps its whole name and no target.
+      {"lrwxrwxrwx 1 root root 7 Jan 1 2005 lonely", litSymbolicLink, "lonely", 7, 1, "root", "root",
+       "rwxrwxrwx", "", At(2005, 1, 1, 0, 0, 0, 999)},
+      // Only a link's name is split at the arrow.
+      {"-rw-r--r-- 1 a b 5 Jan 1 2005 x -> y", litFile, "x -> y", 5, 1, "a", "b", "rw-r--r--", "",
+       At(2005, 1, 1, 0, 0, 0, 999)},
+      {"lrwxrwxrwx 1 u g 3 Feb 2 2010 a b -> c -> d", litSymbolicLink, "a b", 3, 1, "u", "g", "rwxrwxrwx",
+       "c -> d", At(2010, 2, 2, 0, 0, 0, 999)},
+      // Eight columns with a month in column 4: the owner is missing.
+      {"drwxr-xr-x 2 ftp 512 Jan 01 12:00 pub", litDirectory, "pub", 512, 2, "", "ftp", "rwxr-xr-x", "",
+       At(2024, 1, 1, 12, 0, 0, 999)},
+      // Eight columns with the size in column 4: owner and group stay, no name.
+      {"-rw-r--r-- 1 owner group 100 Jan 1 2020", litFile, "", 100, 1, "owner", "group", "rw-r--r--", "",
+       At(2020, 1, 1, 0, 0, 0, 999)},
+      {"DRWXRWXRWX 12 A B 4096 sep 9 1999 Upper", litDirectory, "Upper", 4096, 12, "A", "B", "RWXRWXRWX", "",
+       At(1999, 9, 9, 0, 0, 0, 999)},
+      // Seconds in the time column leave the minute unread (0).
+      {"-rw-r--r-- 1 a b 5 Apr 2 14:30:15 seconds", litFile, "seconds", 5, 1, "a", "b", "rw-r--r--", "",
+       At(2024, 4, 2, 14, 0, 0, 999)},
+      // What does not read falls back: link count 0, size 0, today's day,
+      // the current year.
+      {"-rw-r--r-- x a b big May xx 20x5 fallbacks", litFile, "fallbacks", 0, 0, "a", "b", "rw-r--r--", "",
+       At(2024, 5, 15, 0, 0, 0, 999)},
+      {"-rw-r--r-- 1 a b 9223372036854775807 Jan 1 2001 huge", litFile, "huge", INT64_C(9223372036854775807), 1,
+       "a", "b", "rw-r--r--", "", At(2001, 1, 1, 0, 0, 0, 999)},
+      {"-rw-r--r-- 1 a b $10 Jan 1 2001 hex", litFile, "hex", 16, 1, "a", "b", "rw-r--r--", "",
+       At(2001, 1, 1, 0, 0, 0, 999)},
+      // Year, day, hour and minute keep their low 16 bits.
+      {"-rw-r--r-- 1 a b 1 Jan 65537 67541 wrap", litFile, "wrap", 1, 1, "a", "b", "rw-r--r--", "",
+       At(2005, 1, 1, 0, 0, 0, 999)},
+      {"-rw-r--r-- 1 a b 1 Jan 2 65537:65541 clock", litFile, "clock", 1, 1, "a", "b", "rw-r--r--", "",
+       At(2024, 1, 2, 1, 5, 0, 999)},
+      // A short mode column gives short rights; other type letters are files.
+      {"-rw 1 a b 1 Jan 2 2003 short", litFile, "short", 1, 1, "a", "b", "rw", "", At(2003, 1, 2, 0, 0, 0, 999)},
+      {"crw-rw-rw- 1 root tty 0 Jan 2 2003 null", litFile, "null", 0, 1, "root", "tty", "rw-rw-rw-", "",
+       At(2003, 1, 2, 0, 0, 0, 999)},
+      // Trailing control characters and blanks go; a tab-only column stays empty.
+      {"-rw-r--r-- 1 a b 1 Jan 2 2003 tab\r\n", litFile, "tab", 1, 1, "a", "b", "rw-r--r--", "",
+       At(2003, 1, 2, 0, 0, 0, 999)},
+      {"-rw-r--r-- 1 \t b 1 Jan 2 2003 nobody", litFile, "nobody", 1, 1, "", "b", "rw-r--r--", "",
+       At(2003, 1, 2, 0, 0, 0, 999)},
+      {"-rw-r--r-- 1 ftp ftp 11 Jan 2 2003 \xD6\xD0\xCE\xC4 \xCE\xC4\xBC\xFE.txt", litFile,
+       gbk("中文 文件.txt"), 11, 1, "ftp", "ftp", "rw-r--r--", "", At(2003, 1, 2, 0, 0, 0, 999)},
+  };
+  for (const UnixCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    FixedListing listing(flfUnix);
+    listing.ParseListing({c.line});
+    ASSERT_EQ(listing.Count(), 1);
+    const TIdFTPListItem& item = listing.Items(0);
+    EXPECT_EQ(item.RawLine, c.line);
+    EXPECT_EQ(item.EntryKind, c.kind);
+    EXPECT_EQ(item.EntryName, c.name);
+    EXPECT_EQ(item.EntrySize, c.size);
+    EXPECT_EQ(item.LinkCount, c.link_count);
+    EXPECT_EQ(item.OwnerText, c.owner);
+    EXPECT_EQ(item.GroupText, c.group);
+    EXPECT_EQ(item.OwnerRights + item.GroupRights + item.OtherRights, c.rights);
+    EXPECT_EQ(item.LinkTarget, c.target);
+    EXPECT_DOUBLE_EQ(item.ModifiedAt, c.modified);
+  }
+}
+
+TEST(UnixListingLine, TimeOfDayBelongsToLastYearWhenItsMonthIsStillAhead) {
+  struct Case {
+    double today;
+    double expected;
+  };
+  const std::string line = "-rw-r--r-- 1 ftp ftp 1024 Mar 5 14:30 f";
+  const std::vector<Case> cases = {
+      {At(2024, 1, 31), At(2023, 3, 5, 14, 30, 0, 999)},
+      {At(2024, 2, 29), At(2023, 3, 5, 14, 30, 0, 999)},
+      {At(2024, 3, 1), At(2024, 3, 5, 14, 30, 0, 999)},  // the day is not compared
+      {At(2024, 12, 31), At(2024, 3, 5, 14, 30, 0, 999)},
+  };
+  for (const Case& c : cases) {
+    FixedListing listing(flfUnix, c.today);
+    listing.ParseListing({line});
+    ASSERT_EQ(listing.Count(), 1);
+    EXPECT_DOUBLE_EQ(listing.Items(0).ModifiedAt, c.expected);
+  }
+}
+
+TEST(UnixListingLine, VaxListingsAreReadLikeUnix) {
+  FixedListing listing(flfVax);
+  listing.ParseListing({"-rw-r--r-- 1 a b 5 Jan 1 2005 x"});
+  ASSERT_EQ(listing.Count(), 1);
+  EXPECT_EQ(listing.Items(0).EntryName, "x");
+}
+
+TEST(UnixListingLine, ABadLineDropsTheEntriesBeforeItAndParsingGoesOn) {
+  const std::string good1 = "-rw-r--r-- 1 a b 5 Jan 1 2005 one";
+  const std::string good2 = "-rw-r--r-- 1 a b 5 Jan 1 2005 two";
+  const std::vector<std::string> bad_lines = {
+      "-rw-r--r-- 1 a b 5 Foo 1 2005 month",       // not an English month abbreviation
+      "-rw-r--r-- 1 a b 5 January 1 2005 month",   // exactly three letters
+      "-rw-r--r-- 1 a b 5 Jan 1",                  // seven columns
+      "-rw-r--r-- 1 a b 5 Feb 30 2005 nodate",     // no such day
+      "-rw-r--r-- 1 a b 5 Feb 0 2005 dayzero",
+      "-rw-r--r-- 1 a b 5 Feb -1 2005 negday",     // 65535 in 16 bits
+      "-rw-r--r-- 1 a b 5 Feb 1 0 yearzero",
+      "-rw-r--r-- 1 a b 5 Feb 1 10000 far",
+      "-rw-r--r-- 1 a b 5 Feb 1 24:00 hour",
+      "-rw-r--r-- 1 a b 5 Feb 1 12:60 minute",
+      "total 24",                                  // only the first line may be a total
+      "garbage",
+      std::string("-rw-r--r-- 1 a b 5 J\0n 1 2005 nul", 33),
+  };
+  for (const std::string& bad : bad_lines) {
+    SCOPED_TRACE(bad);
+    FixedListing listing(flfUnix);
+    listing.ParseListing({good1, bad, good2});
+    ASSERT_EQ(listing.Count(), 1);
+    EXPECT_EQ(listing.Items(0).EntryName, "two");
+
+    listing.ParseListing({good1, good2, bad});
+    EXPECT_EQ(listing.Count(), 0);
+  }
+}
+
+TEST(UnixListingLine, TooFewColumnsLeaveTheEntryUntouched) {
+  FixedListing listing(flfUnix);
+  TIdFTPListItem item;
+  item.RawLine = "-rw-r--r-- 1 a b 5 Jan 1";
+  EXPECT_THROW(listing.ParseEntry(item), EIdInvalidFTPListLine);
+  EXPECT_EQ(item.OwnerText, "????????");
+  EXPECT_EQ(item.OwnerRights, "???");
+  EXPECT_EQ(item.EntryKind, litFile);
+}
+
+TEST(UnixListingLine, TotalLineFirstIsSkipped) {
+  FixedListing listing(flfUnix);
+  listing.ParseListing({"TOTAL 24", "-rw-r--r-- 1 a b 5 Jan 1 2005 x"});
+  ASSERT_EQ(listing.Count(), 1);
+  EXPECT_EQ(listing.Items(0).EntryName, "x");
+
+  listing.ParseListing({"total 0"});
+  EXPECT_EQ(listing.Count(), 0);
+}
+
+TEST(UnixListingLine, HostileLinesEndInAnOrderlyResult) {
+  std::string many_columns;
+  for (int i = 0; i < 200000; ++i) many_columns += "a ";
+  std::string long_name = "-rw-r--r-- 1 a b 5 Jan 1 2005 " + std::string(1 << 20, 'n');
+  FixedListing listing(flfUnix);
+  listing.ParseListing({many_columns});
+  EXPECT_EQ(listing.Count(), 0);
+  listing.ParseListing({long_name});
+  ASSERT_EQ(listing.Count(), 1);
+  EXPECT_EQ(listing.Items(0).EntryName.size(), size_t{1} << 20);
+}
+
+TEST(UnixListingLine, AMillionLinesAreAllKept) {
+  std::vector<std::string> lines;
+  lines.reserve(1000001);
+  lines.push_back("total 1000000");
+  for (int i = 0; i < 1000000; ++i) {
+    lines.push_back("-rw-r--r-- 1 ftp ftp " + std::to_string(i) + " Mar 5 14:30 f" + std::to_string(i));
+  }
+  FixedListing listing(flfUnix);
+  listing.ParseListing(lines);
+  ASSERT_EQ(listing.Count(), 1000000);
+  EXPECT_EQ(listing.Items(999999).EntryName, "f999999");
+  EXPECT_EQ(listing.Items(999999).EntrySize, 999999);
+}
+
+// ---- DOS lines ------------------------------------------------------------
+
+struct DosCase {
+  const char* line;
+  TFTPListItemType kind;
+  const char* name;
+  int64_t size;
+  double modified;
+};
+
+TEST(DosListingLine, FillsNameSizeKindAndDate) {
+  // Today is in 2008: "08" is 2008, "60" is 1960, "57" is 2057.
+  const std::vector<DosCase> cases = {
+      {"01-15-08  10:30AM       <DIR>          Update Files", litDirectory, "Update Files", 0,
+       At(2008, 1, 15, 10, 30)},
+      {"01-15-08  10:30PM                12345 file.txt", litFile, "file.txt", 12345, At(2008, 1, 15, 22, 30)},
+      {"01-15-08  12:05AM            1,234,567 setup.exe", litFile, "setup.exe", 1234567, At(2008, 1, 15, 0, 5)},
+      {"01-15-08  12:05PM                    1 noon", litFile, "noon", 1, At(2008, 1, 15, 12, 5)},
+      {"12-31-60  23:59                      2 old", litFile, "old", 2, At(1960, 12, 31, 23, 59)},
+      {"02-01-57  01:00AM                    3 future", litFile, "future", 3, At(2057, 2, 1, 1, 0)},
+      {"02-01-58  01:00AM                    3 window", litFile, "window", 3, At(1958, 2, 1, 1, 0)},
+      {"07/04/99  09:15AM       <dir>          lower dir", litDirectory, "lower dir", 0, At(1999, 7, 4, 9, 15)},
+      {"01-15-08  10:30AM                  100 my   file.txt", litFile, "my   file.txt", 100,
+       At(2008, 1, 15, 10, 30)},
+      // A time that does not read gives no date; the rest is read as usual.
+      {"01-15-08  25:99                    100 bad time", litFile, "bad time", 100, 0},
+      {"01-15-08  13:00PM                  100 bad marker", litFile, "bad marker", 100, 0},
+      {"13-45-08  10:00AM                  100 bad date", litFile, "bad date", 100, 0},
+      {"01-15-08  10:00AM                 big1 odd size", litFile, "odd size", 0, At(2008, 1, 15, 10, 0)},
+      {"01-15-08", litFile, "", 0, At(2008, 1, 15)},
+      {"01-15-08  10:30AM       <DIR>          \xD6\xD0\xCE\xC4", litDirectory, "\xD6\xD0\xCE\xC4", 0,
+       At(2008, 1, 15, 10, 30)},
+  };
+  for (const DosCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    FixedListing listing(flfDos, At(2008, 6, 1));
+    listing.ParseListing({c.line});
+    ASSERT_EQ(listing.Count(), 1);
+    const TIdFTPListItem& item = listing.Items(0);
+    EXPECT_EQ(item.EntryKind, c.kind);
+    EXPECT_EQ(item.EntryName, c.name);
+    EXPECT_EQ(item.EntrySize, c.size);
+    EXPECT_DOUBLE_EQ(item.ModifiedAt, c.modified);
+    // Unix-only fields keep their initial values.
+    EXPECT_EQ(item.OwnerText, "????????");
+    EXPECT_EQ(item.LinkCount, 0);
+  }
+}
+
+TEST(DosListingLine, NeverFails) {
+  FixedListing listing(flfDos, At(2008, 6, 1));
+  listing.ParseListing({"01-15-08  10:30AM       <DIR>          a", "x", "\x01\x02\xff", "01-15-08  10:30AM   7 b"});
+  EXPECT_EQ(listing.Count(), 4);
+}
+
+// ---- the DOS date rule ----------------------------------------------------
+
+TEST(DosDate, ReadsMonthDayYearAndTimeByOneFixedRule) {
+  struct Case {
+    const char* text;
+    bool reads;
+    double expected;
+  };
+  const std::vector<Case> cases = {
+      {"01/15/08", true, At(2008, 1, 15)},
+      {"01/15/08   ", true, At(2008, 1, 15)},
+      {" 01 / 15 /08  10:30AM", true, At(2008, 1, 15, 10, 30)},
+      {"1/2/3 4", true, At(2003, 1, 2, 4)},
+      {"01/15/60 1:00", true, At(1960, 1, 15, 1)},
+      {"01/15/58 1:00", true, At(1958, 1, 15, 1)},
+      {"01/15/57 1:00", true, At(2057, 1, 15, 1)},
+      {"01/15/0008", true, At(8, 1, 15)},  // four digits are never windowed
+      {"01/15/2008 10:30:15.250", true, At(2008, 1, 15, 10, 30, 15, 250)},
+      {"01/15/08 AM10:30", true, At(2008, 1, 15, 10, 30)},
+      {"01/15/08 pm 10:30", true, At(2008, 1, 15, 22, 30)},
+      {"01/15/08 10:30 am", true, At(2008, 1, 15, 10, 30)},
+      {"01/15/08 12:00AM", true, At(2008, 1, 15, 0, 0)},
+      {"01/15/08 12:00PM", true, At(2008, 1, 15, 12, 0)},
+      {"01/15/08 11:59:59PM", true, At(2008, 1, 15, 23, 59, 59)},
+      {"01/15/08 23:59", true, At(2008, 1, 15, 23, 59)},
+      {"01/15/08 10:30 trailing words", true, At(2008, 1, 15, 10, 30)},
+      {"01/15/08 10:", true, At(2008, 1, 15, 10)},
+      {"02/29/2008", true, At(2008, 2, 29)},
+      {"02/29/2007", false, 0},
+      {"00/10/08", false, 0},
+      {"01/00/08", false, 0},
+      {"01/15/0000", false, 0},
+      {"01/15/12345", false, 0},
+      {"01/15", false, 0},
+      {"01-15-08", false, 0},
+      {"", false, 0},
+      {"01/15/08 xyz", false, 0},
+      {"01/15/08 AM", false, 0},
+      {"01/15/08 0:30AM", false, 0},
+      {"01/15/08 13:00PM", false, 0},
+      {"01/15/08 24:00", false, 0},
+      {"01/15/08 10:60", false, 0},
+      {"01/15/08 10:30:60", false, 0},
+      {"01/15/08 10:30:15.1000", false, 0},
+      {"01/15/08 25:99", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    double value = -1;
+    EXPECT_EQ(TryParseDosDate(c.text, 2008, value), c.reads);
+    if (c.reads) {
+      EXPECT_DOUBLE_EQ(value, c.expected);
+    } else {
+      EXPECT_EQ(value, -1) << "a failed read leaves the result alone";
+    }
+  }
+}
+
+// ---- layout detection -----------------------------------------------------
+
+TEST(DetectFormat, RecognisesTheLayoutFromTheFirstLine) {
+  struct Case {
+    std::string line;
+    bool details;
+    TIdFTPListFormat expected;
+  };
+  const std::vector<Case> cases = {
+      {"-rw-r--r-- 1 ftp ftp 1024 Mar 5 14:30 f", false, flfNoDetails},
+      {"-rw-r--r-- 1 ftp ftp 1024 Mar 5 14:30 f", true, flfUnix},
+      {"drwxr-xr-x 2 ftp ftp 512 Jan 1 2005 d", true, flfUnix},
+      {"lrwxrwxrwx 1 root root 7 Jan 1 2005 bin -> usr/bin", true, flfUnix},
+      {"DRWXR-XR-X", true, flfUnix},
+      {"total 24", true, flfUnix},
+      {"TOTAL", true, flfUnix},
+      {"Totally", true, flfUnix},
+      {"drwxrwxrwt 2 root root 512 Jan 1 2005 tmp", true, flfUnknown},  // sticky mark
+      {"-rwsr-xr-x 1 root root 512 Jan 1 2005 su", true, flfUnknown},   // set-user mark
+      {"prw-r--r-- 1 root root 0 Jan 1 2005 fifo", true, flfUnknown},
+      {"-rw-r--r-", true, flfUnknown},
+      {"Directory USER1:[FTP]  DSK:", true, flfVax},
+      {"dsk:[users]", true, flfVax},
+      {"01-15-08  10:30AM       <DIR>          Update Files", true, flfDos},
+      {"01/15/08  10:30AM       <dir>          lower", true, flfDos},
+      {"01-15-08  10:30AM                12345 file.txt", true, flfDos},
+      {"01-15-08  10:30AM                1,234 file.txt", true, flfDos},
+      {"01-15-08  10:30AM                   -1 minus", true, flfUnknown},
+      {"01-15-08  10:30AM                 abcd name", true, flfUnknown},
+      {"01-15-08  10:30AM      1234567890123 big", true, flfUnknown},  // size reaches characters 25-30
+      {"01-15-08", true, flfUnknown},
+      {"01.15.08  10:30AM       <DIR>          dots", true, flfUnknown},
+      {"", true, flfUnknown},
+      {"ab", true, flfUnknown},
+      {"\t\t\t", true, flfUnknown},
+  };
+  TIdFTPListItems listing;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(listing.DetectFormat(c.line, c.details), c.expected);
+  }
+}
+
+// ---- the listing as a whole -----------------------------------------------
+
+TEST(ParseListing, BlankLinesMakeNoEntryInAnyLayout) {
+  const std::vector<std::string> blanks = {"", "   ", "\t\t\t", " \t \t"};
+  for (TIdFTPListFormat format : {flfNone, flfDos, flfUnix, flfVax, flfNoDetails, flfUnknown, flfCustom}) {
+    FixedListing listing(format);
+    listing.OnParseCustomListFormat = [](TIdFTPListItem&) {};
+    listing.ParseListing(blanks);
+    EXPECT_EQ(listing.Count(), 0) << int(format);
+  }
+}
+
+TEST(ParseListing, EachLayoutFillsWhatItKnows) {
+  FixedListing none(flfNone);
+  none.ParseListing({"  anything at all  "});
+  ASSERT_EQ(none.Count(), 1);
+  EXPECT_EQ(none.Items(0).RawLine, "  anything at all  ");
+  EXPECT_EQ(none.Items(0).EntryName, "");
+
+  FixedListing names(flfNoDetails);
+  names.ParseListing({"  read me.txt \r", "dir"});
+  ASSERT_EQ(names.Count(), 2);
+  EXPECT_EQ(names.Items(0).EntryName, "read me.txt");
+  EXPECT_EQ(names.Items(0).EntryKind, litFile);
+
+  FixedListing unknown(flfUnknown);
+  unknown.ParseListing({"some", "lines"});
+  EXPECT_EQ(unknown.Count(), 0);
+  TIdFTPListItem item;
+  try {
+    unknown.ParseEntry(item);
+    FAIL() << "no exception";
+  } catch (const EIdInvalidFTPListingFormat& e) {
+    EXPECT_STREQ(e.what(), "Unknown FTP listing format");
+  }
+}
+
+TEST(ParseListing, CustomLayoutGoesThroughTheHandler) {
+  FixedListing listing(flfCustom);
+  listing.ParseListing({"a", "b"});
+  EXPECT_EQ(listing.Count(), 0) << "no handler: every line fails";
+
+  listing.OnParseCustomListFormat = [](TIdFTPListItem& item) {
+    if (item.RawLine == "boom") throw std::runtime_error("handler failed");
+    item.EntryName = "<" + item.RawLine + ">";
+  };
+  listing.ParseListing({"a", "boom", "b", "c"});
+  ASSERT_EQ(listing.Count(), 2);
+  EXPECT_EQ(listing.Items(0).EntryName, "<b>");
+  EXPECT_EQ(listing.Items(1).EntryName, "<c>");
+}
+
+TEST(ParseListing, DescendantsMayOverrideDetectionAndCustomParsing) {
+  struct Mine : TIdFTPListItems {
+    TIdFTPListFormat DetectFormat(const std::string&, bool) override { return flfCustom; }
+    void ParseCustomLine(TIdFTPListItem& entry) override { entry.EntryName = "mine:" + entry.RawLine; }
+  };
+  Mine listing;
+  TIdFTPListItems& base = listing;
+  base.DetectedFormat = base.DetectFormat("whatever", true);
+  base.ParseListing({"x"});
+  ASSERT_EQ(base.Count(), 1);
+  EXPECT_EQ(base.Items(0).EntryName, "mine:x");
+}
+
+TEST(ParseListing, RebuildsFromScratchAndOwnsItsEntries) {
+  FixedListing listing(flfNoDetails);
+  listing.ParseListing({"a", "b", "c"});
+  EXPECT_EQ(listing.Count(), 3);
+  listing.ParseListing({"d"});
+  ASSERT_EQ(listing.Count(), 1);
+  EXPECT_EQ(listing.Items(0).EntryName, "d");
+  EXPECT_THROW(listing.Items(1), std::out_of_range);
+  EXPECT_THROW(listing.Items(-1), std::out_of_range);
+  listing.ParseListing({});
+  EXPECT_EQ(listing.Count(), 0);
+}
+
+TEST(ListItem, StartsWithTheInitialValuesAndCopiesEveryField) {
+  TIdFTPListItems listing;
+  EXPECT_EQ(listing.DetectedFormat, flfUnix);
+  TIdFTPListItem& fresh = listing.AddEntry();
+  EXPECT_EQ(fresh.EntrySize, 0);
+  EXPECT_EQ(fresh.GroupRights, "???");
+  EXPECT_EQ(fresh.GroupText, "????????");
+  EXPECT_EQ(fresh.OwnerRights, "???");
+  EXPECT_EQ(fresh.OwnerText, "????????");
+  EXPECT_EQ(fresh.OtherRights, "???");
+  EXPECT_EQ(fresh.ModifiedAt, 0);
+  EXPECT_EQ(fresh.EntryKind, litFile);
+  EXPECT_EQ(static_cast<int>(litDirectory), 0);
+  EXPECT_EQ(static_cast<int>(litSymbolicLink), 2);
+
+  TIdFTPListItem source;
+  source.EntrySize = 5;
+  source.LinkCount = 6;
+  source.RawLine = "raw";
+  source.EntryName = "name";
+  source.GroupRights = "gr";
+  source.GroupText = "gt";
+  source.OwnerRights = "or";
+  source.OwnerText = "ot";
+  source.OtherRights = "xr";
+  source.ModifiedAt = 7.5;
+  source.LinkTarget = "target";
+  source.EntryKind = litSymbolicLink;
+  fresh.CopyValuesFrom(source);
+  EXPECT_EQ(fresh.EntrySize, 5);
+  EXPECT_EQ(fresh.LinkCount, 6);
+  EXPECT_EQ(fresh.RawLine, "raw");
+  EXPECT_EQ(fresh.EntryName, "name");
+  EXPECT_EQ(fresh.GroupRights, "gr");
+  EXPECT_EQ(fresh.GroupText, "gt");
+  EXPECT_EQ(fresh.OwnerRights, "or");
+  EXPECT_EQ(fresh.OwnerText, "ot");
+  EXPECT_EQ(fresh.OtherRights, "xr");
+  EXPECT_EQ(fresh.ModifiedAt, 7.5);
+  EXPECT_EQ(fresh.LinkTarget, "target");
+  EXPECT_EQ(fresh.EntryKind, litSymbolicLink);
+}
+
+}  // namespace
+}  // namespace ftp
