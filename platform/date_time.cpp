@@ -45,7 +45,13 @@ bool TryEncodeTime(int hour, int minute, int second, int millisecond, double& re
 }
 
 void DecodeDate(double value, int& year, int& month, int& day) {
-  int64_t days = static_cast<int64_t>(std::floor(value)) + kDateDelta;  // since 0001-01-01
+  // The whole part is the day also for negative values (-1.25 is 1899-12-29
+  // 06:00), matching DecodeTime, which takes the fraction's magnitude.
+  if (!std::isfinite(value) || value <= -kDateDelta - 1 || value >= 2958466.0) {
+    year = month = day = 0;
+    return;
+  }
+  int64_t days = static_cast<int64_t>(std::trunc(value)) + kDateDelta;  // since 0001-01-01
   if (days < 0) {
     year = month = day = 0;
     return;
@@ -74,6 +80,10 @@ void DecodeDate(double value, int& year, int& month, int& day) {
 }
 
 void DecodeTime(double value, int& hour, int& minute, int& second, int& millisecond) {
+  if (!std::isfinite(value)) {
+    hour = minute = second = millisecond = 0;
+    return;
+  }
   const double fraction = std::fabs(value - std::trunc(value));
   int64_t ms = std::llround(fraction * kMsPerDay);
   ms %= 86400000;

@@ -14,6 +14,9 @@ bool TryEncodeDate(int year, int month, int day, double& result);
 // milliseconds of 1000 or more.
 bool TryEncodeTime(int hour, int minute, int second, int millisecond, double& result);
 
+// The whole part is the day, also for negative values. Gives 0 for year,
+// month and day outside 0001-01-01 to 9999-12-31 and for a value that is not
+// finite.
 void DecodeDate(double value, int& year, int& month, int& day);
 // Rounds the fraction to whole milliseconds.
 void DecodeTime(double value, int& hour, int& minute, int& second, int& millisecond);

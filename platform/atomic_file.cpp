@@ -1,0 +1,101 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+namespace platform {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name no other writer uses at the same time: process id, a counter and
+// the clock. The leading "." keeps it out of folder listings.
+std::string TempName(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".%ld.%u.%llx.tmp", static_cast<long>(getpid()),
+                counter.fetch_add(1), static_cast<unsigned long long>(ticks));
+  std::string name = NameOf(target);
+  if (name.size() > 150) name.resize(150);  // stay below the name length limit
+  return FolderOf(target) + "/." + name + suffix;
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)), mode_(mode) {}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!committed_ && !temp_.empty()) unlink(temp_.c_str());
+}
+
+bool AtomicFile::Open() {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    temp_ = TempName(target_);
+    // 0666 here lets the umask apply as for any new file.
+    fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) break;
+    temp_.clear();
+    if (errno != EEXIST) return false;
+  }
+  if (fd_ < 0) return false;
+  if (mode_ != kDefaultMode && fchmod(fd_, mode_ & 07777) != 0) return false;
+  return true;
+}
+
+bool AtomicFile::Write(const void* data, size_t count) {
+  if (fd_ < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (count > 0) {
+    const ssize_t n = write(fd_, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    p += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool AtomicFile::Commit() {
+  if (fd_ < 0) return false;
+  const bool flushed = fsync(fd_) == 0;
+  const bool closed = close(fd_) == 0;
+  fd_ = -1;
+  if (!flushed || !closed) return false;
+  if (rename(temp_.c_str(), target_.c_str()) != 0) return false;
+  committed_ = true;
+  // Make the rename itself durable; a failure here does not undo it.
+  const int dir = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return true;
+}
+
+bool ReplaceFileContents(const std::string& target, const std::string& data, mode_t mode) {
+  AtomicFile file(target, mode);
+  return file.Open() && file.Write(data.data(), data.size()) && file.Commit();
+}
+
+}  // namespace platform
