@@ -7,8 +7,9 @@ namespace platform {
 namespace {
 
 constexpr double kMsPerDay = 86400000.0;
-// Days from 0001-01-01 to 1899-12-30.
-constexpr int64_t kDateDelta = 693594;
+// Days from 0001-01-01 to 1899-12-30 (0001-01-01 itself is day 0 of this
+// count, so 1899-12-30 is value 0 and 2000-01-01 is value 36526).
+constexpr int64_t kDateDelta = 693593;
 
 int64_t DaysBeforeYear(int year) {
   const int64_t y = year - 1;

@@ -13,7 +13,7 @@ namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
 // 0001-01-01 and 9999-12-31 as day numbers.
-constexpr int64_t kFirstDay = -693594;
+constexpr int64_t kFirstDay = -693593;
 constexpr int64_t kLastDay = 2958465;
 
 int HexDigit(char c) {
@@ -85,8 +85,10 @@ bool ParseDateTime(const std::string& text, double& result) {
 
 bool ParseFloat(const std::string& text, double& result) {
   size_t begin = 0;
-  if (!text.empty() && text[0] == '+') begin = 1;  // from_chars takes "-" only
-  if (begin < text.size() && (text[begin] == '+' || text[begin] == '-')) return false;
+  if (!text.empty() && text[0] == '+') {  // from_chars takes "-" only
+    begin = 1;
+    if (begin < text.size() && (text[begin] == '+' || text[begin] == '-')) return false;
+  }
   double value = 0;
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data() + begin, end, value);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/stream.h"
+#include "settings/integer_conversion.h"  // EConvertError of the typed writes
 
 namespace settings {
 
