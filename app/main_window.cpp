@@ -1,0 +1,102 @@
+#include "app/main_window.h"
+
+#include <exception>
+#include <utility>
+
+#include "platform/files.h"
+
+namespace app {
+namespace {
+
+const std::string kSettingsFileName = "updateset.inf";
+const std::string kSettingsSection = "kvdatacont";
+const std::string kUnknownError = "Unknown error";
+
+// The folder part of a path, up to and including its last separator.
+std::string FolderOf(const std::string& path) {
+  const size_t last = path.rfind('/');
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+// The file name without folder and without its last extension.
+std::string TitleOf(const std::string& path) {
+  std::string name = path.substr(FolderOf(path).size());
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+}  // namespace
+
+std::string ErrorBoxMessage(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.')) {
+    return message + ".";
+  }
+  return message;
+}
+
+TForm1::TForm1(platform::MainWindow& window) : TForm1(window, FolderOf(platform::ExecutablePath())) {}
+
+TForm1::TForm1(platform::MainWindow& window, std::string exe_dir)
+    : Title(TitleOf(platform::ExecutablePath())), ExeDir(std::move(exe_dir)), window_(window) {}
+
+TForm1::~TForm1() { window_.SetEvents(nullptr); }
+
+void TForm1::FormCreate() {
+  SettingsFile = std::make_unique<settings::TIniFile>(ExeDir + kSettingsFileName);
+  UpdateHost = SettingsFile->ReadTextValue(kSettingsSection, "updateadd", "127.0.0.1");
+  FtpUser = SettingsFile->ReadTextValue(kSettingsSection, "ftpuser", "tarnivelo");
+  FtpPassword = SettingsFile->ReadTextValue(kSettingsSection, "ftppass", "qmzwkt");
+  window_.SetText(platform::Control::Edit2, "ftp://" + UpdateHost);
+  // One level at a time: when Update cannot be made, nowlog fails too, and
+  // neither failure is reported.
+  if (!platform::DirectoryExists(ExeDir + "Update")) platform::CreateDirectory(ExeDir + "Update");
+  if (!platform::DirectoryExists(ExeDir + "Update\\nowlog")) platform::CreateDirectory(ExeDir + "Update\\nowlog");
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+  // A close that went ahead has written the key and released the file; a
+  // later request (a download running on) has nothing left to write.
+  if (SettingsFile) {
+    SettingsFile->WriteTextValue(kSettingsSection, "update", UpdateHost);
+    SettingsFile.reset();
+  }
+  CanClose = true;
+}
+
+void TForm1::Button1Click() {}
+
+void TForm1::Button3Click() { window_.RequestClose(); }
+
+void TForm1::RunGuarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    window_.ShowError(Title, ErrorBoxMessage(error.what()));
+  } catch (...) {
+    window_.ShowError(Title, ErrorBoxMessage(kUnknownError));
+  }
+}
+
+void TForm1::ButtonClicked(platform::Control button) {
+  RunGuarded([&] {
+    switch (button) {
+      case platform::Control::Button1:
+        Button1Click();
+        break;
+      case platform::Control::Button3:
+        Button3Click();
+        break;
+      default:
+        break;
+    }
+  });
+}
+
+bool TForm1::CloseQuery() {
+  bool can_close = false;
+  RunGuarded([&] { FormCloseQuery(can_close); });
+  return can_close;
+}
+
+}  // namespace app
