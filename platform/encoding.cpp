@@ -12,6 +12,7 @@ namespace {
 // the offending byte is replaced and conversion goes on.
 std::string Convert(const char* to, const char* from, const std::string& input,
                     const std::string& replacement) {
+  const bool from_utf8 = std::string(from) == "UTF-8";
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open failed");
   std::string out;
@@ -26,10 +27,17 @@ std::string Convert(const char* to, const char* from, const std::string& input,
     out.append(buffer, sizeof buffer - dst_left);
     if (rc == static_cast<size_t>(-1)) {
       if (errno == E2BIG) continue;
-      // EILSEQ or EINVAL: skip one byte of the input.
+      // EILSEQ or EINVAL: skip one byte of the input, or from UTF-8 the
+      // whole character, so each character gives one replacement.
       out += replacement;
       ++in;
       --in_left;
+      if (from_utf8) {
+        while (in_left > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80) {
+          ++in;
+          --in_left;
+        }
+      }
     }
   }
   iconv_close(cd);
