@@ -1,0 +1,127 @@
+// The I/O handler of a connection, its socket implementation that resolves,
+// binds and connects (with or without a time-out), and the thread that runs
+// a blocking connect while the interface thread waits in short slices.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/component.h"
+#include "net/socket_handle.h"
+#include "net/socks_info.h"
+
+namespace net {
+
+class TIdIOHandler : public TIdComponent {
+ public:
+  // Told when a handler it keeps a pointer to is destroyed.
+  class Watcher {
+   public:
+    virtual void IOHandlerDestroyed(TIdIOHandler* handler) = 0;
+
+   protected:
+    ~Watcher() = default;
+  };
+
+  ~TIdIOHandler() override;
+
+  virtual void AcceptedHook() {}
+  virtual void CloseHandler() {}
+  virtual void ConnectTo(const std::string& host, int32_t port, const std::string& bound_ip, int32_t bound_port,
+                         int32_t bound_port_min, int32_t bound_port_max, int32_t timeout);
+  virtual bool Connected() = 0;
+  virtual void OpenHandler() {}
+  virtual bool WaitReadable(int32_t timeout) = 0;
+  virtual int ReceiveBytes(void* buffer, int32_t length) = 0;
+  virtual int SendBytes(const void* buffer, int32_t length) = 0;
+
+  void AddWatcher(Watcher* watcher);
+  void RemoveWatcher(Watcher* watcher);
+
+ private:
+  std::vector<Watcher*> watchers_;
+};
+
+// Runs one blocking connect of a socket handle (not owned). Created
+// suspended; the finished mark is the only thing the two threads share
+// while it runs, FailureText is read only after it.
+class TIdConnectThread {
+ public:
+  explicit TIdConnectThread(TIdSocketHandle* binding) : SocketBinding(binding) {}
+  ~TIdConnectThread();  // waits for the thread
+  TIdConnectThread(const TIdConnectThread&) = delete;
+  TIdConnectThread& operator=(const TIdConnectThread&) = delete;
+
+  TIdSocketHandle* SocketBinding;
+  // The message of the connect's failure; empty unless it failed.
+  std::string FailureText;
+
+  void Start();
+  void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
+  bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  void WaitFor();
+  // Whether the socket got connected; false also when the connect ended
+  // with an ignored error (the socket was closed under it).
+  bool Succeeded() const { return succeeded_; }
+
+ private:
+  void Execute();
+
+  std::thread thread_;
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> terminated_{false};
+  bool succeeded_ = false;
+};
+
+class TIdIOHandlerSocket : public TIdIOHandler {
+ public:
+  TIdIOHandlerSocket();
+  ~TIdIOHandlerSocket() override;
+
+  // When false, the TCP no-delay option is set before connecting.
+  bool UseNagle = true;
+
+  // The connection's socket; none until the first OpenHandler.
+  TIdSocketHandle* SocketBinding() const { return binding_.get(); }
+
+  // The SOCKS settings in use: the handler's own (version svNoSocks until
+  // set), or linked ones set with SetSocksInfo.
+  TIdSocksInfo& SocksInfo();
+  // Links settings that live elsewhere (null returns to the handler's own);
+  // to copy settings instead, use SocksInfo().CopyValuesFrom(...).
+  void SetSocksInfo(TIdSocksInfo* linked);
+
+  // Makes the socket binding, or resets the existing one.
+  void OpenHandler() override;
+  // Allocates and binds a socket, resolves host, and connects, with the
+  // time-out rule: a time-out other than TimeoutDefault and 0 is used as
+  // given; without one, 120000 ms while the keep-responsive component is in
+  // use, else a plain blocking connect. Reports hsResolving (for a name) and
+  // hsConnecting. Then negotiates SOCKS when set.
+  void ConnectTo(const std::string& host, int32_t port, const std::string& bound_ip, int32_t bound_port,
+                 int32_t bound_port_min, int32_t bound_port_max, int32_t timeout) override;
+  bool Connected() override;
+  void CloseHandler() override;
+  bool WaitReadable(int32_t timeout) override;
+  // Raise EIdClosedSocket when no socket is open.
+  int ReceiveBytes(void* buffer, int32_t length) override;
+  int SendBytes(const void* buffer, int32_t length) override;
+
+ protected:
+  // Connects on the connect thread, polling it in slices of 125 ms (or the
+  // component's IdleTimeOut when smaller), keeping responsive after each;
+  // raises EIdConnectTimeout, after closing the socket, when time is up.
+  void ConnectWithTimeout(int32_t timeout);
+
+ private:
+  std::unique_ptr<TIdSocketHandle> binding_;
+  std::unique_ptr<TIdSocksInfo> own_socks_info_;
+  TIdSocksInfo* linked_socks_info_ = nullptr;
+};
+
+}  // namespace net
