@@ -1,5 +1,6 @@
 #include "ftp/ftp_list.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "ftp/dos_date.h"
@@ -13,7 +14,8 @@ namespace {
 
 bool IsControlOrSpace(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-std::string_view Trim(std::string_view text) {
+inline std::string_view Trim(std::string_view text) {
+  if (text.empty() || (!IsControlOrSpace(text.front()) && !IsControlOrSpace(text.back()))) return text;
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && IsControlOrSpace(text[begin])) ++begin;
@@ -74,11 +76,36 @@ bool IsBlankLine(const std::string& line) {
   return true;
 }
 
+// Listing columns are mostly plain digits; those read here directly, with
+// the same result as the integer rule, and everything else goes to the rule.
+bool PlainDigits(std::string_view text, size_t max_digits, int64_t& value) {
+  if (text.empty() || text.size() > max_digits) return false;
+  int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  value = v;
+  return true;
+}
+
+bool TryReadInt32(std::string_view text, int32_t& value) {
+  int64_t plain = 0;
+  if (PlainDigits(text, 9, plain)) {
+    value = static_cast<int32_t>(plain);
+    return true;
+  }
+  return settings::TryStrToInt32(std::string(text), value);
+}
+
 int32_t ReadInt32(std::string_view text, int32_t fallback) {
-  return settings::StrToInt32Def(std::string(text), fallback);
+  int32_t value = fallback;
+  return TryReadInt32(text, value) ? value : fallback;
 }
 
 int64_t ReadInt64(std::string_view text, int64_t fallback) {
+  int64_t value = 0;
+  if (PlainDigits(text, 18, value)) return value;
   return settings::StrToInt64Def(std::string(text), fallback);
 }
 
@@ -128,17 +155,36 @@ TIdFTPListItems::TIdFTPListItems() : clock_(&platform::Now) {}
 TIdFTPListItems::~TIdFTPListItems() = default;
 
 TIdFTPListItem& TIdFTPListItems::AddEntry() {
-  items_.push_back(std::make_unique<TIdFTPListItem>());
-  return *items_.back();
+  if (count_ == blocks_.size() * kBlockSize) blocks_.push_back(std::make_unique<TIdFTPListItem[]>(kBlockSize));
+  TIdFTPListItem& entry = blocks_[count_ / kBlockSize][count_ % kBlockSize];
+  ++count_;
+  return entry;
 }
 
-void TIdFTPListItems::RemoveAll() { items_.clear(); }
+TIdFTPListItem& TIdFTPListItems::Items(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= count_) throw std::out_of_range("List index out of bounds");
+  return blocks_[static_cast<size_t>(index) / kBlockSize][static_cast<size_t>(index) % kBlockSize];
+}
+
+const TIdFTPListItem& TIdFTPListItems::Items(int index) const {
+  return const_cast<TIdFTPListItems*>(this)->Items(index);
+}
+
+void TIdFTPListItems::RemoveAll() {
+  blocks_.clear();
+  count_ = 0;
+}
 
 void TIdFTPListItems::SetClock(ClockFunction clock) {
   clock_ = clock ? std::move(clock) : ClockFunction(&platform::Now);
 }
 
-double TIdFTPListItems::CurrentDateTime() const { return clock_(); }
+TIdFTPListItems::Today TIdFTPListItems::CurrentDate() const {
+  if (listing_date_set_) return listing_date_;
+  Today today;
+  platform::DecodeDate(clock_(), today.year, today.month, today.day);
+  return today;
+}
 
 TIdFTPListFormat TIdFTPListItems::DetectFormat(const std::string& Line, bool Details) {
   if (!Details) return flfNoDetails;
@@ -169,7 +215,14 @@ void TIdFTPListItems::ParseListing(const std::vector<std::string>& Lines) {
   RemoveAll();
   size_t first = 0;
   if (DetectedFormat == flfUnix && !Lines.empty() && StartsWithUpper(Lines[0], "TOTAL")) first = 1;
-  items_.reserve(Lines.size() - first);
+  blocks_.reserve((Lines.size() - first) / kBlockSize + 1);
+  listing_date_set_ = false;
+  listing_date_ = CurrentDate();
+  listing_date_set_ = true;
+  struct DateReset {
+    bool& flag;
+    ~DateReset() { flag = false; }
+  } reset{listing_date_set_};
   for (size_t i = first; i < Lines.size(); ++i) {
     const std::string& line = Lines[i];
     if (IsBlankLine(line)) continue;
@@ -226,12 +279,8 @@ void TIdFTPListItems::ParseDosLine(TIdFTPListItem& Entry) {
   Entry.EntryName = std::string(Trim(rest));
   Entry.EntryKind = directory ? litDirectory : litFile;
   Entry.EntrySize = directory ? 0 : settings::StrToInt64Def(size_token, 0);
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  platform::DecodeDate(CurrentDateTime(), year, month, day);
   double modified = 0;
-  Entry.ModifiedAt = TryParseDosDate(date, year, modified) ? modified : 0;
+  Entry.ModifiedAt = TryParseDosDate(date, CurrentDate().year, modified) ? modified : 0;
 }
 
 // "-rw-r--r--   1 ftp      ftp        1024 Mar  5 14:30 read me.txt"
@@ -241,10 +290,16 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
   // Columns: split at single spaces, runs of spaces count as one; each
   // column is trimmed and kept even when that leaves it empty (a tab).
   columns_.clear();
-  std::string_view rest = Trim(Entry.RawLine);
-  while (!rest.empty()) {
-    const std::string_view piece = TakeByteToken(rest, ' ');
-    if (!piece.empty()) columns_.push_back(Trim(piece));
+  const std::string_view line = Trim(Entry.RawLine);
+  size_t at = 0;
+  while (at < line.size()) {
+    if (line[at] == ' ') {
+      ++at;
+      continue;
+    }
+    const size_t begin = at;
+    while (at < line.size() && line[at] != ' ') ++at;
+    columns_.push_back(Trim(line.substr(begin, at - begin)));
   }
   if (columns_.size() == 8 && !columns_[4].empty() && IsAsciiLetter(columns_[4][0])) {
     columns_.insert(columns_.begin() + 2, std::string_view());
@@ -262,23 +317,20 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
   const std::string_view size_text = columns_[4];
   const int month = MonthNumber(columns_[5]);
 
-  // The clock is read at most once per line, and only when the line leaves
-  // the day or the year to today's.
+  // Today is looked up only when the line leaves the day or the year to it.
   bool have_today = false;
-  int this_year = 0;
-  int this_month = 0;
-  int this_day = 0;
+  Today now;
   auto today = [&]() {
     if (!have_today) {
-      platform::DecodeDate(CurrentDateTime(), this_year, this_month, this_day);
+      now = CurrentDate();
       have_today = true;
     }
   };
 
   int32_t day = 0;
-  if (!settings::TryStrToInt32(std::string(columns_[6]), day)) {
+  if (!TryReadInt32(columns_[6], day)) {
     today();
-    day = this_day;
+    day = now.day;
   }
   int32_t year = 0;
   int32_t hour = 0;
@@ -287,12 +339,12 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
   const size_t colon = year_or_time.find(':');  // ':' is below 0x40: no GBK trail byte
   if (colon != std::string_view::npos) {
     today();
-    year = this_month < month ? this_year - 1 : this_year;
+    year = now.month < month ? now.year - 1 : now.year;
     hour = ReadInt32(year_or_time.substr(0, colon), 0);
     minute = ReadInt32(year_or_time.substr(colon + 1), 0);
-  } else if (!settings::TryStrToInt32(std::string(year_or_time), year)) {
+  } else if (!TryReadInt32(year_or_time, year)) {
     today();
-    year = this_year;
+    year = now.year;
   }
 
   std::string name;

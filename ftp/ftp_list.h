@@ -82,11 +82,12 @@ class TIdFTPListItems {
   TIdFTPListItems(const TIdFTPListItems&) = delete;
   TIdFTPListItems& operator=(const TIdFTPListItems&) = delete;
 
-  int Count() const { return static_cast<int>(items_.size()); }
+  int Count() const { return static_cast<int>(count_); }
   // 0-based; std::out_of_range outside 0 to Count() - 1.
-  TIdFTPListItem& Items(int index) { return *items_.at(static_cast<size_t>(index)); }
-  const TIdFTPListItem& Items(int index) const { return *items_.at(static_cast<size_t>(index)); }
-  // Appends an entry with the initial field values and returns it.
+  TIdFTPListItem& Items(int index);
+  const TIdFTPListItem& Items(int index) const;
+  // Appends an entry with the initial field values and returns it. Entries
+  // never move: a reference stays valid until RemoveAll or destruction.
   TIdFTPListItem& AddEntry();
   void RemoveAll();
 
@@ -114,12 +115,28 @@ class TIdFTPListItems {
   TIdOnParseCustomListFormat OnParseCustomListFormat;
 
  private:
+  struct Today {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+  };
+
   void ParseDosLine(TIdFTPListItem& Entry);
   void ParseUnixLine(TIdFTPListItem& Entry);
-  double CurrentDateTime() const;
+  // Today's date: the one ParseListing read when it started, or the clock's
+  // now for a ParseEntry outside a listing.
+  Today CurrentDate() const;
 
-  std::vector<std::unique_ptr<TIdFTPListItem>> items_;
+  // Entries live in blocks of kBlockSize made with their initial values, so
+  // a listing of a million lines costs thousands of allocations, not a
+  // million; unused entries of the last block are simply never handed out.
+  static constexpr size_t kBlockSize = 256;
+  std::vector<std::unique_ptr<TIdFTPListItem[]>> blocks_;
+  size_t count_ = 0;
   ClockFunction clock_;
+  // One listing is read against one date, taken when ParseListing starts.
+  bool listing_date_set_ = false;
+  Today listing_date_;
   // Reused by every Unix line, so a listing costs no allocation per column.
   std::vector<std::string_view> columns_;
 };
