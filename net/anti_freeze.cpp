@@ -12,6 +12,16 @@ namespace {
 // interface thread then goes on to use the component.
 std::atomic<TIdAntiFreezeBase*> g_active_anti_freeze{nullptr};
 
+class WindowInput : public TIdPendingInput {
+ public:
+  explicit WindowInput(platform::MainWindow& window) : window_(window) {}
+  void ProcessAllPendingInput() override { window_.ProcessAllPendingInput(); }
+  void ProcessOnePendingInput() override { window_.ProcessOnePendingInput(); }
+
+ private:
+  platform::MainWindow& window_;
+};
+
 }  // namespace
 
 TIdAntiFreezeBase* ActiveAntiFreeze() { return g_active_anti_freeze.load(std::memory_order_acquire); }
@@ -31,12 +41,22 @@ TIdAntiFreeze::TIdAntiFreeze() { g_active_anti_freeze.store(this, std::memory_or
 
 TIdAntiFreeze::~TIdAntiFreeze() { g_active_anti_freeze.store(nullptr, std::memory_order_release); }
 
+void TIdAntiFreeze::SetWindow(platform::MainWindow* window) {
+  window_input_ = window != nullptr ? std::make_unique<WindowInput>(*window) : nullptr;
+  input_ = window_input_.get();
+}
+
+void TIdAntiFreeze::SetPendingInput(TIdPendingInput* input) {
+  window_input_.reset();
+  input_ = input;
+}
+
 void TIdAntiFreeze::Process() {
-  if (Window == nullptr) return;
+  if (input_ == nullptr) return;
   if (ApplicationHasPriority) {
-    Window->ProcessAllPendingInput();
+    input_->ProcessAllPendingInput();
   } else {
-    Window->ProcessOnePendingInput();
+    input_->ProcessOnePendingInput();
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "net/component.h"
 
@@ -36,16 +37,32 @@ class TIdAntiFreezeBase : public TIdBaseComponent {
 // destroying any TIdAntiFreeze clears the reference.
 TIdAntiFreezeBase* ActiveAntiFreeze();
 
+// What Process needs of the interface: its pending input handled, all of
+// it or at most one event.
+class TIdPendingInput {
+ public:
+  virtual ~TIdPendingInput() = default;
+  virtual void ProcessAllPendingInput() = 0;
+  virtual void ProcessOnePendingInput() = 0;
+};
+
 class TIdAntiFreeze : public TIdAntiFreezeBase {
  public:
   TIdAntiFreeze();
   ~TIdAntiFreeze() override;
 
-  // The window whose pending input Process handles; set by the owner. With
-  // none, Process does nothing.
-  platform::MainWindow* Window = nullptr;
+  // Process handles the pending input of this window (set by the owner,
+  // which keeps the window alive longer); null: Process does nothing.
+  void SetWindow(platform::MainWindow* window);
+  // The same for anything else that has pending input.
+  void SetPendingInput(TIdPendingInput* input);
 
+  // All pending input with ApplicationHasPriority, else at most one event.
   void Process() override;
+
+ private:
+  std::unique_ptr<TIdPendingInput> window_input_;
+  TIdPendingInput* input_ = nullptr;
 };
 
 }  // namespace net

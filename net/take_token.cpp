@@ -21,7 +21,9 @@ bool MatchesAt(const std::string& text, size_t at, const std::string& delimiter,
 }  // namespace
 
 size_t FindToken(const std::string& text, const std::string& delimiter, bool case_sensitive) {
-  if (delimiter.empty()) return 0;
+  // An empty delimiter occurs nowhere; finding it at 0 would let a loop of
+  // TakeToken with remove never end.
+  if (delimiter.empty()) return std::string::npos;
   const bool byte_by_byte = delimiter.size() == 1 && delimiter[0] == '\0';
   if (byte_by_byte) return text.find('\0');
   if (case_sensitive && delimiter.size() == 1 && static_cast<unsigned char>(delimiter[0]) < 0x40) {

@@ -151,7 +151,9 @@ int Accept(int socket, uint32_t& peer_address, int& peer_port) {
   do {
     s = ::accept4(socket, reinterpret_cast<sockaddr*>(&a), &length, SOCK_CLOEXEC);
   } while (s < 0 && errno == EINTR);
-  if (s < 0) return Fail(errno);
+  // A listener closed under the accept is "not a socket" to the transport,
+  // which expects that (and only that) for a handle that has gone.
+  if (s < 0) return Fail(errno == EBADF ? ENOTSOCK : errno);
   peer_address = a.sin_addr.s_addr;
   peer_port = ntohs(a.sin_port);
   return s;
