@@ -67,7 +67,8 @@ struct Line {
   size_t next = 0;      // first byte of the next line
   Kind kind = Kind::kOther;
   std::string_view name;  // section name or key, trimmed
-  size_t value_begin = 0;  // key lines: the trimmed value
+  size_t equals = 0;       // key lines: the "=", then the trimmed value
+  size_t value_begin = 0;
   size_t value_end = 0;
 };
 
@@ -103,6 +104,7 @@ void ClassifyLine(std::string_view text, size_t content_begin, Line& line) {
   if (eq == std::string_view::npos) return;
   line.kind = Line::Kind::kKey;
   line.name = Trim(text.substr(s, eq - s));
+  line.equals = eq;
   size_t vb = eq + 1;
   size_t ve = line.text_end;
   while (vb < ve && IsBlank(text[vb])) ++vb;
@@ -279,9 +281,15 @@ std::string WriteKey(const Profile& p, const std::string& section, const std::st
   }
   const size_t k = p.FindKey(header, FoldName(key));
   if (k != Profile::npos) {
+    // The spacing around the old value stays, unless the new value brings
+    // blanks of its own on that side: then they replace it, so that writing
+    // the same value again gives the same line.
     const Line& line = p.lines[k];
-    return text.substr(0, line.value_begin) + value +
-           text.substr(line.value_end, line.text_end - line.value_end) + text.substr(line.end);
+    const bool own_leading = !value.empty() && IsBlank(value.front());
+    const bool own_trailing = !value.empty() && IsBlank(value.back());
+    const size_t begin = own_leading ? line.equals + 1 : line.value_begin;
+    const size_t end = own_trailing ? line.text_end : line.value_end;
+    return text.substr(0, begin) + value + text.substr(end, line.text_end - end) + text.substr(line.end);
   }
   // After the section's last key, or right after its header.
   size_t after = header;
