@@ -358,6 +358,9 @@ TEST(DetectFormat, RecognisesTheLayoutFromTheFirstLine) {
       {"-rw-r--r-", true, flfUnknown},
       {"Directory USER1:[FTP]  DSK:", true, flfVax},
       {"dsk:[users]", true, flfVax},
+      // "D" as the second byte of a GBK character does not start "DSK:".
+      {"\x81" "DSK:[users]", true, flfUnknown},
+      {"\x81\x81" "DSK:[users]", true, flfVax},
       {"01-15-08  10:30AM       <DIR>          Update Files", true, flfDos},
       {"01/15/08  10:30AM       <dir>          lower", true, flfDos},
       {"01-15-08  10:30AM                12345 file.txt", true, flfDos},
