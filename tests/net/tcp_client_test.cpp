@@ -326,9 +326,10 @@ TEST(Write, PeerThatClosedGivesASocketErrorNotSigpipe) {
   struct sigaction fatal {};
   fatal.sa_handler = SIG_DFL;
   sigaction(SIGPIPE, &fatal, &previous);
-  TcpPeer peer({PeerStep::Reset()});
+  TcpPeer peer({PeerStep::Receive(5), PeerStep::Reset()});
   Client c(peer.Port());
   c.client.Connect();
+  c.client.WriteLine("HEL");
   ASSERT_TRUE(peer.WaitScriptDone());
   const std::string chunk(65536, 'w');
   try {
