@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -96,6 +97,10 @@ class TIniFile : public TCustomIniFile {
   // Binds the object to the file; reads and checks nothing, so the file need
   // not exist (its folder must, for writes to succeed).
   explicit TIniFile(std::string file_name) : TCustomIniFile(std::move(file_name)) {}
+  // The same as the constructor, under the operation's own name.
+  static std::unique_ptr<TIniFile> BindFile(std::string file_name) {
+    return std::make_unique<TIniFile>(std::move(file_name));
+  }
   // Flushes the file; never raises.
   ~TIniFile() override;
 

@@ -19,6 +19,12 @@ using test_support::ReadRaw;
 using test_support::ScratchFolder;
 using test_support::WriteRaw;
 
+// A literal with every byte, NUL bytes included.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
+}
+
 std::string Value(const std::string& file, const std::string& section, const std::string& key,
                   size_t size = 2048) {
   return ReadProfileString(file, &section, &key, "DEF", size);
@@ -114,10 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"empty", "", "a", "k", "DEF", ""},
         DamagedCase{"no_sections", "k=1\nj=2\n", "a", "k", "DEF", ""},
         DamagedCase{"lines_before_the_first_section", "k=0\n[a]\nk=1\n", "a", "k", "1", "a"},
-        DamagedCase{"binary_bytes", std::string("\x01\xFF\x80[\x02]\n[a]\n\x7F\x81=\x82\nk=\x01\xFE\n", 24),
+        DamagedCase{"binary_bytes", Bytes("\x01\xFF\x80[\x02]\n[a]\n\x7F\x81=\x82\nk=\x01\xFE\n"),
                     "a", "k", "\x01\xFE", "a"},
-        DamagedCase{"nul_ends_its_line", std::string("[a]\nk=va\0lue\nj=1\n", 17), "a", "k", "va", "a"},
-        DamagedCase{"nul_in_a_section_line", std::string("[a\0]\nk=1\n[b]\n", 13), "a", "k", "DEF", "b"},
+        DamagedCase{"nul_ends_its_line", Bytes("[a]\nk=va\0lue\nj=1\n"), "a", "k", "va", "a"},
+        DamagedCase{"nul_in_a_section_line", Bytes("[a\0]\nk=1\n[b]\n"), "a", "k", "DEF", "b"},
         DamagedCase{"megabyte_value", "[a]\nk=" + kMegabyte + "\n[b]\nj=2\n", "a", "k", kMegabyte.substr(0, 2047),
                     "a|b"},
         DamagedCase{"megabyte_section_name", "[" + kMegabyte + "]\nk=1\n[b]\nj=2\n", "b", "j", "2", ""},
@@ -311,14 +317,14 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RefusedTexts,
     ::testing::Values(RefusedCase{"line_feed_in_value", "a", "k", "1\n[evil]\nx=1"},
                       RefusedCase{"carriage_return_in_value", "a", "k", "1\r2"},
-                      RefusedCase{"nul_in_value", "a", "k", std::string("1\0" "2", 3)},
+                      RefusedCase{"nul_in_value", "a", "k", Bytes("1\0" "2")},
                       RefusedCase{"line_feed_in_key", "a", "k\nj", "1"},
                       RefusedCase{"equals_in_key", "a", "k=j", "1"},
                       RefusedCase{"key_read_as_comment", "a", " ;k", "1"},
                       RefusedCase{"key_read_as_section", "a", "[k]", "1"},
                       RefusedCase{"bracket_in_section", "a]b", "k", "1"},
                       RefusedCase{"line_feed_in_section", "a\nb", "k", "1"},
-                      RefusedCase{"nul_in_section", std::string("a\0b", 3), "k", "1"}));
+                      RefusedCase{"nul_in_section", Bytes("a\0b"), "k", "1"}));
 
 TEST(ProfileWrite, TextsThatReadBackAreAccepted) {
   ScratchFolder root;

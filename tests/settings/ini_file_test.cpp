@@ -86,8 +86,8 @@ TEST(TIniFile, TwoObjectsOnOneFileSeeEachOthersWritesAndBothSurvive) {
   TIniFile a(file);
   EXPECT_EQ(a.ReadTextValue("kvdatacont", "K1", "none"), "none");
   {
-    TIniFile b(file);
-    b.WriteTextValue("kvdatacont", "K1", "from b");
+    auto b = TIniFile::BindFile(file);
+    b->WriteTextValue("kvdatacont", "K1", "from b");
   }
   EXPECT_EQ(a.ReadTextValue("kvdatacont", "K1", "none"), "from b");
   a.WriteTextValue("kvdatacont", "K2", "from a");
