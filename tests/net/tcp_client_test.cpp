@@ -164,6 +164,7 @@ TEST_P(TimedOutConnect, ClosesTheSocketAndLeaksNothing) {
     anti_freeze->IdleTimeOut = GetParam().idle;
   }
   const int descriptors = testsupport::OpenDescriptorCount();
+  const int threads = testsupport::ThreadCount();
   {
     Client c(listener.Port());
     try {
@@ -174,6 +175,7 @@ TEST_P(TimedOutConnect, ClosesTheSocketAndLeaksNothing) {
     }
     EXPECT_FALSE(c.client.Connected());
     EXPECT_EQ(window.process_all, GetParam().slices);
+    EXPECT_EQ(testsupport::ThreadCount(), threads) << "the connect thread outlived Connect";
   }
   EXPECT_EQ(testsupport::OpenDescriptorCount(), descriptors);
 }

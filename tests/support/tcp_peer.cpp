@@ -204,15 +204,25 @@ std::string PatternBytes(size_t count, uint32_t seed) {
   return bytes;
 }
 
-int OpenDescriptorCount() {
+namespace {
+
+int CountEntries(const char* folder) {
   int count = 0;
-  DIR* dir = ::opendir("/proc/self/fd");
+  DIR* dir = ::opendir(folder);
   if (dir == nullptr) return -1;
   while (const dirent* entry = ::readdir(dir)) {
     if (entry->d_name[0] != '.') ++count;
   }
   ::closedir(dir);
-  return count - 1;  // the directory's own descriptor
+  return count;
 }
+
+}  // namespace
+
+int OpenDescriptorCount() {
+  return CountEntries("/proc/self/fd") - 1;  // the listing's own descriptor
+}
+
+int ThreadCount() { return CountEntries("/proc/self/task"); }
 
 }  // namespace testsupport

@@ -98,5 +98,7 @@ std::string PatternBytes(size_t count, uint32_t seed = 1);
 
 // The number of open file descriptors of this process.
 int OpenDescriptorCount();
+// The number of threads of this process.
+int ThreadCount();
 
 }  // namespace testsupport
