@@ -63,6 +63,14 @@ bool TIdSocketHandle::Accept(TIdStackSocketHandle listening) {
   return true;
 }
 
+void TIdSocketHandle::Adopt(TIdStackSocketHandle accepted) {
+  ForgetSocket(true);
+  socket_id_ = accepted;
+  is_open_ = true;
+  RefreshLocal();
+  RefreshPeer();
+}
+
 bool TIdSocketHandle::SelectReadable(int32_t timeout) {
   std::vector<TIdStackSocketHandle> read{socket_id_};
   return Stack().Select(&read, nullptr, nullptr, timeout) == 1;

@@ -45,6 +45,10 @@ class TIdSocketHandle {
   // Takes over one connection of the listening socket; false (and reset)
   // when the accept was interrupted or the listener is no socket.
   bool Accept(TIdStackSocketHandle listening);
+  // Takes over a connection accepted elsewhere (a listener that first looks
+  // at the peer's address), as Accept would have: the socket held before is
+  // forgotten, not closed.
+  void Adopt(TIdStackSocketHandle accepted);
   // True when data (or the peer's close) can be read within the time-out
   // (TimeoutInfinite waits without limit). While the keep-responsive
   // component is in use the wait is cut into slices of its IdleTimeOut, and
