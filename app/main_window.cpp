@@ -3,13 +3,15 @@
 #include <exception>
 #include <utility>
 
+#include "app/texts.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace app {
 namespace {
 
-const std::string kSettingsFileName = "updateset.inf";
-const std::string kSettingsSection = "kvdatacont";
+using texts::kSettingsFileName;
+using texts::kSettingsSection;
 const std::string kUnknownError = "Unknown error";
 
 // The folder part of a path, up to and including its last separator.
@@ -38,9 +40,25 @@ std::string ErrorBoxMessage(const std::string& message) {
 TForm1::TForm1(platform::MainWindow& window) : TForm1(window, FolderOf(platform::ExecutablePath())) {}
 
 TForm1::TForm1(platform::MainWindow& window, std::string exe_dir)
-    : Title(TitleOf(platform::ExecutablePath())), ExeDir(std::move(exe_dir)), window_(window) {}
+    : Title(TitleOf(platform::ExecutablePath())), ExeDir(std::move(exe_dir)), Clock(&platform::Now), window_(window) {
+  FTPClient.ReadTimeout = 0;
+  FTPClient.RecvBufferSize = 8192;
+  FTPClient.SendBufferSize = 4096;
+  FTPClient.MaxLineAction = net::maException;
+  FTPClient.OnWorkBegin = [this](net::TIdComponent* sender, net::TWorkMode mode, int32_t max) {
+    FTPClientWorkBegin(sender, mode, max);
+  };
+  FTPClient.OnWork = [this](net::TIdComponent* sender, net::TWorkMode mode, int32_t count) {
+    FTPClientWork(sender, mode, count);
+  };
+  FTPClient.OnWorkEnd = [this](net::TIdComponent* sender, net::TWorkMode mode) { FTPClientWorkEnd(sender, mode); };
+  IdAntiFreeze1.SetWindow(&window_);
+}
 
-TForm1::~TForm1() { window_.SetEvents(nullptr); }
+TForm1::~TForm1() {
+  IdAntiFreeze1.SetWindow(nullptr);
+  window_.SetEvents(nullptr);
+}
 
 void TForm1::FormCreate() {
   SettingsFile = std::make_unique<settings::TIniFile>(ExeDir + kSettingsFileName);
@@ -52,6 +70,7 @@ void TForm1::FormCreate() {
   // neither failure is reported.
   if (!platform::DirectoryExists(ExeDir + "Update")) platform::CreateDirectory(ExeDir + "Update");
   if (!platform::DirectoryExists(ExeDir + "Update\\nowlog")) platform::CreateDirectory(ExeDir + "Update\\nowlog");
+  Button1Click();
 }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
@@ -63,8 +82,6 @@ void TForm1::FormCloseQuery(bool& CanClose) {
   }
   CanClose = true;
 }
-
-void TForm1::Button1Click() {}
 
 void TForm1::Button3Click() { window_.RequestClose(); }
 
@@ -83,6 +100,9 @@ void TForm1::ButtonClicked(platform::Control button) {
     switch (button) {
       case platform::Control::Button1:
         Button1Click();
+        break;
+      case platform::Control::Button2:
+        Button2Click();
         break;
       case platform::Control::Button3:
         Button3Click();

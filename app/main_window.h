@@ -1,13 +1,24 @@
 // The updater's window logic: the fields of the window and its event
-// handlers, written against the window interface only.
+// handlers, written against the window interface only. The handlers live in
+// several files, one per step of an update:
+//   main_window.cpp         creation, close, the error box, event routing
+//   update_check.cpp        Button1Click, ListServerFolders
+//   descriptor_retrieval.cpp BitBtn2Click, ListRemoteFiles
+//   file_list.cpp           Button4Click, FileListHasName
+//   download.cpp            Button2Click
+//   progress_display.cpp    FTPClientWorkBegin, FTPClientWork, FTPClientWorkEnd
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/shell_list_view.h"
+#include "ftp/ftp_client.h"
+#include "net/anti_freeze.h"
+#include "net/component.h"
 #include "platform/window.h"
 #include "settings/ini_file.h"
 
@@ -33,8 +44,21 @@ class TForm1 : public platform::WindowEvents {
   // Handlers.
   void FormCreate();
   void FormCloseQuery(bool& CanClose);
-  void Button1Click();
+  void Button1Click();  // the update check
+  void BitBtn2Click();  // descriptor retrieval, a step of the check
+  void Button4Click();  // the file list, a step of the check
+  void Button2Click();  // download and apply
   void Button3Click();
+  void FTPClientWorkBegin(net::TIdComponent* Sender, net::TWorkMode AWorkMode, int32_t AWorkCountMax);
+  void FTPClientWork(net::TIdComponent* Sender, net::TWorkMode AWorkMode, int32_t AWorkCount);
+  void FTPClientWorkEnd(net::TIdComponent* Sender, net::TWorkMode AWorkMode);
+
+  // Appends the names of the sub-folders of ProductDir on the server.
+  void ListServerFolders(std::vector<std::string>& Names);
+  // Fills lvRemote from a listing of the server's current folder.
+  void ListRemoteFiles();
+  // Whether a row of the file list has exactly this name (bytes, case too).
+  bool FileListHasName(const std::string& Name) const;
 
   // Runs a handler the way the window runs every handler: an error that
   // escapes it is shown in the error box, and the program goes on.
@@ -59,11 +83,19 @@ class TForm1 : public platform::WindowEvents {
   double TransferSpeed = 0;
   bool Transferring = false;
 
+  // The local clock the transfer handlers read (days since 1899-12-30);
+  // tests put a clock of their own here.
+  double (*Clock)() = nullptr;
+
+  ftp::TIdFTP FTPClient;
+  net::TIdAntiFreeze IdAntiFreeze1;
   std::vector<TRemoteRow> lvRemote;
   TShellListView ShellListView1;
 
  private:
   platform::MainWindow& window_;
+  // Panel 1's text, rebuilt in place on every block of a transfer.
+  std::string speed_text_;
 };
 
 // The error box's text for an error message: a period is appended when the

@@ -1,0 +1,87 @@
+// The update check: connect, mirror the product's folders, fetch the version
+// file, then the descriptors and the file list.
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/safe_paths.h"
+#include "app/texts.h"
+#include "platform/files.h"
+
+namespace app {
+
+using platform::Control;
+
+void TForm1::Button1Click() {
+  window_.SetStatusMessage(texts::kChecking);
+  window_.SetEnabled(Control::Button1, false);
+
+  if (FTPClient.Connected()) {
+    if (!window_.Confirm(texts::kDisconnectQuestion)) return;
+    try {
+      if (Transferring) FTPClient.AbortTransfer();
+      FTPClient.SignOff();
+    } catch (...) {
+      window_.Information(Title, texts::kTransferBusy);
+    }
+  }
+
+  try {
+    FTPClient.Host = UpdateHost;
+    FTPClient.Port = 21;
+    FTPClient.Username = FtpUser;
+    FTPClient.Password = FtpPassword;
+    FTPClient.Connect(true, -1);
+    window_.SetStatusPanel(0, texts::kConnected);
+
+    settings::TIniFile settings_file(ExeDir + texts::kSettingsFileName);
+    const int32_t local_version = settings_file.ReadIntegerValue(texts::kSettingsSection, "client_version", 1);
+    window_.SetText(Control::Label8, std::to_string(local_version));
+    ProductDir = settings_file.ReadTextValue(texts::kSettingsSection, "productdir", "/qt482/");
+    window_.SetText(Control::CurrentDirEdit, ProductDir);
+
+    FTPClient.ChangeFolder(ProductDir);
+    std::vector<std::string> names;
+    ListServerFolders(names);
+    for (const std::string& name : names) {
+      // A folder name that would reach outside Update is not mirrored.
+      if (!IsSafeEntryName(name) || texts::UpperAscii(name) == "BIN") continue;
+      const std::string folder = ExeDir + "Update\\" + name;
+      if (!platform::DirectoryExists(folder)) platform::CreateDirectory(folder);
+    }
+
+    if (platform::FileExists(ExeDir + "version.ini")) platform::DeleteFile(ExeDir + "version.ini");
+    FTPClient.Download(ProductDir + "version.ini", ExeDir + "version.ini", false, false);
+    settings::TIniFile version_file(ExeDir + "Version.ini");
+    const int32_t offered_version = version_file.ReadIntegerValue(texts::kSettingsSection, "client_version", 1);
+    window_.SetText(Control::Label10, std::to_string(offered_version));
+
+    BitBtn2Click();
+    Button4Click();
+  } catch (...) {
+    // Nothing is undone and the error's own text is not shown.
+    window_.SetStatusMessage(texts::kCheckFailed);
+    window_.SetEnabled(Control::Button1, true);
+    return;
+  }
+
+  if (window_.RowCount() > 0) {
+    window_.SetEnabled(Control::Button2, true);
+  } else {
+    window_.SetStatusMessage(texts::kUpToDate);
+    window_.SetEnabled(Control::Button1, true);
+  }
+}
+
+void TForm1::ListServerFolders(std::vector<std::string>& Names) {
+  FTPClient.ChangeFolder(ProductDir);
+  std::vector<std::string> lines;
+  FTPClient.ListFolder(&lines, "", true);
+  ftp::TIdFTPListItems& listing = FTPClient.ParsedListing();
+  for (int i = 0; i < listing.Count(); ++i) {
+    const ftp::TIdFTPListItem& item = listing.Items(i);
+    if (item.EntryKind == ftp::litDirectory) Names.push_back(item.EntryName);
+  }
+}
+
+}  // namespace app
