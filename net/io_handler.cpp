@@ -74,20 +74,51 @@ void TIdConnectThread::Execute() {
 
 TIdIOHandlerSocket::TIdIOHandlerSocket() = default;
 
-TIdIOHandlerSocket::~TIdIOHandlerSocket() { CloseHandler(); }
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  CloseHandler();
+  UnlinkSocksInfo();
+}
 
 TIdSocksInfo& TIdIOHandlerSocket::SocksInfo() {
   if (linked_socks_info_ != nullptr) return *linked_socks_info_;
   if (!own_socks_info_) {
-    own_socks_info_ = std::make_unique<TIdSocksInfo>();
-    own_socks_info_->IOHandler = this;
+    own_socks_info_ = std::make_unique<TIdSocksInfo>(this);
+    own_socks_info_->SetIOHandler(this);
   }
   return *own_socks_info_;
 }
 
-void TIdIOHandlerSocket::SetSocksInfo(TIdSocksInfo* linked) {
-  linked_socks_info_ = linked;
-  SocksInfo().IOHandler = this;
+void TIdIOHandlerSocket::SetSocksInfo(TIdSocksInfo* info) {
+  if (info == nullptr) {
+    UnlinkSocksInfo();
+    own_socks_info_.reset();
+    return;
+  }
+  if (info == linked_socks_info_ || info == own_socks_info_.get()) {
+    info->SetIOHandler(this);
+    return;
+  }
+  if (info->Owner() != nullptr) {
+    UnlinkSocksInfo();
+    own_socks_info_.reset();
+    linked_socks_info_ = info;
+    info->AddWatcher(this);
+    info->SetIOHandler(this);
+    return;
+  }
+  UnlinkSocksInfo();
+  SocksInfo().CopyValuesFrom(*info);
+}
+
+void TIdIOHandlerSocket::UnlinkSocksInfo() {
+  if (linked_socks_info_ == nullptr) return;
+  linked_socks_info_->RemoveWatcher(this);
+  if (linked_socks_info_->IOHandler() == this) linked_socks_info_->SetIOHandler(nullptr);
+  linked_socks_info_ = nullptr;
+}
+
+void TIdIOHandlerSocket::SocksInfoDestroyed(TIdSocksInfo* info) {
+  if (info == linked_socks_info_) linked_socks_info_ = nullptr;
 }
 
 void TIdIOHandlerSocket::OpenHandler() {
@@ -130,6 +161,8 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int32_t port, const 
     Stack().CheckSocketResult(binding_->Connect(Id_PF_INET4));
   }
 
+  // Settings linked by several handlers negotiate over the one connecting.
+  socks.SetIOHandler(this);
   socks.NegotiateSocks(host, port);
 }
 

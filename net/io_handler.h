@@ -78,7 +78,7 @@ class TIdConnectThread {
   bool succeeded_ = false;
 };
 
-class TIdIOHandlerSocket : public TIdIOHandler {
+class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
  public:
   TIdIOHandlerSocket();
   ~TIdIOHandlerSocket() override;
@@ -89,12 +89,15 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // The connection's socket; none until the first OpenHandler.
   TIdSocketHandle* SocketBinding() const { return binding_.get(); }
 
-  // The SOCKS settings in use: the handler's own (version svNoSocks until
-  // set), or linked ones set with SetSocksInfo.
+  // The SOCKS settings in use: linked ones, or the handler's own, made with
+  // version svNoSocks on first use.
   TIdSocksInfo& SocksInfo();
-  // Links settings that live elsewhere (null returns to the handler's own);
-  // to copy settings instead, use SocksInfo().CopyValuesFrom(...).
-  void SetSocksInfo(TIdSocksInfo* linked);
+  // Settings that have an owner are linked (the handler's own are freed);
+  // if they are destroyed elsewhere the handler goes back to its own
+  // defaults. Settings without an owner are copied into the handler's own.
+  // Null drops the link and the own settings, so the next SocksInfo() is a
+  // fresh default. The settings in use are told this handler.
+  void SetSocksInfo(TIdSocksInfo* info);
 
   // Makes the socket binding, or resets the existing one.
   void OpenHandler() override;
@@ -120,6 +123,9 @@ class TIdIOHandlerSocket : public TIdIOHandler {
 
  private:
   std::unique_ptr<TIdSocketHandle> binding_;
+  void SocksInfoDestroyed(TIdSocksInfo* info) override;
+  void UnlinkSocksInfo();
+
   std::unique_ptr<TIdSocksInfo> own_socks_info_;
   TIdSocksInfo* linked_socks_info_ = nullptr;
 };
