@@ -44,6 +44,8 @@ def main():
     parser.add_argument("--perm", default="elr", help="pyftpdlib permissions of the user (default: elr, read only)")
     parser.add_argument("--passive-ports", type=port_range, default=None, metavar="LOW-HIGH",
                         help="ports for passive data connections (default: any free port)")
+    parser.add_argument("--refuse-size", action="store_true",
+                        help="answer every SIZE with 550, as a server that does not report sizes")
     parser.add_argument("--verbose", action="store_true", help="log every command and reply to stderr")
     args = parser.parse_args()
 
@@ -54,7 +56,9 @@ def main():
     authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
 
     class Handler(FTPHandler):
-        pass
+        if args.refuse_size:
+            def ftp_SIZE(self, path):
+                self.respond("550 SIZE not available.")
 
     Handler.authorizer = authorizer
     Handler.unicode_errors = "surrogateescape"

@@ -65,6 +65,7 @@ void PyFtpd::Start() {
     args.push_back(std::to_string(options_.passive_low) + "-" +
                    std::to_string(options_.passive_high ? options_.passive_high : options_.passive_low));
   }
+  if (options_.refuse_size) args.push_back("--refuse-size");
   if (options_.verbose) args.push_back("--verbose");
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());

@@ -29,6 +29,7 @@ struct PyFtpdOptions {
   std::string password = "password";
   uint16_t passive_low = 0;          // passive port range; 0: any free port
   uint16_t passive_high = 0;
+  bool refuse_size = false;          // answer every SIZE with 550
   bool verbose = false;              // log the server's commands and replies to stderr
 };
 
