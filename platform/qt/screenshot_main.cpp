@@ -2,14 +2,17 @@
 // program folder, on Qt's offscreen platform, and saves pictures of the
 // window.
 //
-//   updater-shot --exe-dir DIR [--shot PATH | --press BUTTON]...
+//   updater-shot --exe-dir DIR [--timings] [--shot PATH | --press BUTTON]...
 //
 // The steps run in the order given: --shot saves the window as a PNG,
 // --press clicks the button of that name (Button1, Button2, Button3) as the
-// user would and lets the window handle what follows.
+// user would and lets the window handle what follows. With --timings the
+// wall time of the start (window creation with its first check) and of each
+// press goes to stderr.
 #include <QApplication>
 #include <QPixmap>
 #include <QPushButton>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -23,7 +26,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: updater-shot --exe-dir DIR [--shot PATH | --press BUTTON]...\n");
+  std::fprintf(stderr, "usage: updater-shot --exe-dir DIR [--timings] [--shot PATH | --press BUTTON]...\n");
   return 2;
 }
 
@@ -33,13 +36,26 @@ void Settle(platform::QtMainWindow& window) {
   QCoreApplication::processEvents();
 }
 
+using Clock = std::chrono::steady_clock;
+
+void Report(bool timings, const std::string& step, Clock::time_point start) {
+  if (!timings) return;
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+  std::fprintf(stderr, "updater-shot: %s took %.3f s\n", step.c_str(), static_cast<double>(elapsed.count()) / 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string exe_dir;
   std::vector<std::pair<std::string, std::string>> steps;
+  bool timings = false;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
+    if (option == "--timings") {
+      timings = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     const std::string value = argv[++i];
     if (option == "--exe-dir") {
@@ -61,7 +77,9 @@ int main(int argc, char** argv) {
 
   platform::QtMainWindow window;
   app::TForm1 form(window, platform::Utf8ToGbk(exe_dir));
+  const Clock::time_point start = Clock::now();
   platform::StartProgram(window, form);
+  Report(timings, "start and first check", start);
   Settle(window);
 
   for (const auto& [option, value] : steps) {
@@ -71,7 +89,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "updater-shot: no button %s\n", value.c_str());
         return 1;
       }
+      const Clock::time_point pressed = Clock::now();
       button->click();
+      Report(timings, "press " + value, pressed);
       Settle(window);
     } else {
       if (!window.grab().save(QString::fromStdString(value), "PNG")) {
