@@ -102,6 +102,8 @@ void TIdFTP::ReadReply() {
   ftp::ReadReply([this] { return ReadNonEmptyLine(2147483647); }, last_reply_);
 }
 
+void TIdFTP::Connect(int32_t timeout) { TIdTCPClient::Connect(timeout); }
+
 int32_t TIdFTP::FillInputBuffer(bool raise_if_disconnected, int32_t timeout, bool raise_on_timeout) {
   if (timeout == net::TimeoutDefault && ReadTimeout == 0 && IdleLimit > 0) timeout = IdleLimit;
   return TIdTCPClient::FillInputBuffer(raise_if_disconnected, timeout, raise_on_timeout);
@@ -146,13 +148,13 @@ void TIdFTP::Connect(bool auto_login, int32_t timeout) {
 }
 
 void TIdFTP::ServerLogin() {
-  if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+  if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, 230);
 }
 
 void TIdFTP::ProxyLogin() {
   if (proxy_settings_.UserName.empty()) return;
   if (SendCommand("USER " + proxy_settings_.UserName, {230, 331}) == 331) {
-    SendCommand("PASS " + proxy_settings_.Password, {230});
+    SendCommand("PASS " + proxy_settings_.Password, 230);
   }
 }
 
@@ -163,7 +165,7 @@ void TIdFTP::LogOn() {
       break;
     case fpcmUserSite:
       ProxyLogin();
-      if (SendCommand("USER " + Username + "@" + Host, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+      if (SendCommand("USER " + Username + "@" + Host, {230, 331}) == 331) SendCommand("PASS " + Password, 230);
       break;
     case fpcmSite:
       ProxyLogin();
@@ -178,9 +180,9 @@ void TIdFTP::LogOn() {
     case fpcmUserPass:
       if (SendCommand("USER " + Username + "@" + proxy_settings_.UserName + "@" + Host, {230, 331}) == 331) {
         if (!proxy_settings_.Password.empty()) {
-          SendCommand("PASS " + Password + "@" + proxy_settings_.Password, {230});
+          SendCommand("PASS " + Password + "@" + proxy_settings_.Password, 230);
         } else {
-          SendCommand("PASS " + Password, {230});
+          SendCommand("PASS " + Password, 230);
         }
       }
       break;
@@ -232,7 +234,7 @@ void TIdFTP::AbortTransfer() {
 
 // ---- transfers ----
 
-void TIdFTP::SendTypeCommand() { SendCommand(transfer_type_ == ftASCII ? "TYPE A" : "TYPE I", {200}); }
+void TIdFTP::SendTypeCommand() { SendCommand(transfer_type_ == ftASCII ? "TYPE A" : "TYPE I", 200); }
 
 void TIdFTP::SetTransferType(TIdFTPTransferType value) {
   if (data_connection_ || value == transfer_type_) return;
@@ -259,7 +261,7 @@ void TIdFTP::PrepareDataConnection(net::TIdTCPConnection& connection) const {
 }
 
 void TIdFTP::RequestPassive(std::string& address, int32_t& port) {
-  SendCommand("PASV", {227});
+  SendCommand("PASV", 227);
   std::string line = Trim(last_reply_.Text().empty() ? std::string() : last_reply_.Text().front());
   const size_t open = line.find('(');
   const size_t close = line.find(')');
@@ -283,7 +285,7 @@ void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {
   std::string address = binding.IP;
   std::replace(address.begin(), address.end(), '.', ',');
   SendCommand("PORT " + address + "," + std::to_string(binding.Port / 256) + "," + std::to_string(binding.Port % 256),
-              {200});
+              200);
 }
 
 std::string TIdFTP::ControlPeerAddress() {
@@ -319,7 +321,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       data_connection_ = std::move(client);
       try {
         data.Connect(net::TimeoutDefault);
-        if (restart) SendCommand("REST " + std::to_string(destination.Position()), {350});
+        if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
         SendCommand(command, started);
         data.ReadIntoStream(destination, -1, true);
       } catch (...) {
@@ -338,7 +340,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       data_connection_ = std::move(server);
       data.StartListening();
       AnnouncePort(*data.SocketBinding());
-      if (restart) SendCommand("REST " + std::to_string(destination.Position()), {350});
+      if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
       SendCommand(command, started);
       data.WaitForConnection();
       data.ReadIntoStream(destination, -1, true);

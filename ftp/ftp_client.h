@@ -110,6 +110,9 @@ class TIdFTP : public net::TIdTCPClient {
   // reports ftpReady "Connection established". Any failure disconnects and
   // passes on.
   void Connect(bool auto_login = true, int32_t timeout = net::TimeoutDefault);
+  // The TCP connection alone, as the TCP client opens it: no greeting is
+  // read. Connect(true, ...) uses it.
+  void Connect(int32_t timeout) override;
   // USER (and PASS on 331), or the commands of the proxy's login scheme.
   virtual void LogOn();
   // CWD, allowing 200 and 250.
