@@ -291,8 +291,16 @@ void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {
 std::string TIdFTP::ControlPeerAddress() {
   net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
   if (handler == nullptr || handler->SocketBinding() == nullptr) return std::string();
-  // Through SOCKS the socket's peer is the proxy; the server is Host.
-  if (handler->SocksInfo().Version != net::svNoSocks) return Stack().LookupHost(Host);
+  // Through SOCKS the socket's peer is the proxy; the server is Host. A name
+  // that only the proxy can resolve leaves no address to hold the data
+  // connection to.
+  if (handler->SocksInfo().Version != net::svNoSocks) {
+    try {
+      return Stack().LookupHost(Host);
+    } catch (const net::EIdException&) {
+      return std::string();
+    }
+  }
   return handler->SocketBinding()->RemoteIP();
 }
 

@@ -97,6 +97,11 @@ TEST(FtpClientReplyTest, AllowedCodesDecideWhetherAReplyRaises) {
   } catch (const EIdProtocolReplyError& e) {
     EXPECT_STREQ(e.what(), "No such file.\r\nReally.\r\n");
   }
+  try {
+    client.RaiseReplyErrorAs<net::EIdConnectException>();
+  } catch (const net::EIdConnectException& e) {
+    EXPECT_STREQ(e.what(), "No such file.\r\nReally.\r\n");
+  }
   EXPECT_TRUE(client.Connected());
 }
 
