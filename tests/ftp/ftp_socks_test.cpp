@@ -1,0 +1,87 @@
+// An FTP session through a real SOCKS 5 server (microsocks, with a user
+// name and password) to pyftpdlib, both on loopback: login, a listing and a
+// byte-exact download in passive mode. The passive data connection goes
+// straight to the server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ftp/ftp_client.h"
+#include "net/io_handler.h"
+#include "platform/stream.h"
+#include "support/pyftpd.h"
+#include "support/socks_servers.h"
+#include "support/test_util.h"
+
+namespace {
+
+std::string RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+TEST(FtpSocks, PassiveSessionThroughMicrosocks) {
+  test_support::TempDir root;
+  const std::string content = RandomBytes(3 * 1024 * 1024 + 5, 11);
+  test_support::WriteFile(root.File("update.bin"), content);
+  test_support::WriteFile(root.File("version.ini"), "[kvdatacont]\r\nclient_version=7\r\n");
+  test_support::PyFtpd server({.root = root.Path()});
+  test_support::Microsocks proxy({.user = "anna", .password = "secret"});
+
+  ftp::TIdFTP client;
+  auto handler = std::make_unique<net::TIdIOHandlerSocket>();
+  net::TIdIOHandlerSocket* socket_handler = handler.get();
+  net::TIdSocksInfo& socks = handler->SocksInfo();
+  socks.Version = net::svSocks5;
+  socks.Authentication = net::saUsernamePassword;
+  socks.Host = proxy.Address();
+  socks.Port = proxy.Port();
+  socks.Username = "anna";
+  socks.Password = "secret";
+  client.SetIOHandler(std::move(handler));
+  client.Host = server.Address();
+  client.Port = server.Port();
+  client.Username = server.User();
+  client.Password = server.Password();
+  client.Passive = true;
+  client.IdleLimit = 30000;
+
+  client.Connect(true, -1);
+  // The control connection's socket goes to the proxy, not the server.
+  ASSERT_NE(socket_handler->SocketBinding(), nullptr);
+  EXPECT_EQ(socket_handler->SocketBinding()->RemotePort(), proxy.Port());
+  EXPECT_EQ(client.LoginReply().NumericCode(), 230);
+
+  std::vector<std::string> names;
+  client.ListFolder(&names, "", false);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"update.bin", "version.ini"}));
+
+  client.ListFolder(nullptr);
+  ftp::TIdFTPListItems& listing = client.ParsedListing();
+  bool found = false;
+  for (int i = 0; i < listing.Count(); ++i) {
+    if (listing.Items(i).EntryName != "update.bin") continue;
+    found = true;
+    EXPECT_EQ(listing.Items(i).EntrySize, static_cast<int64_t>(content.size()));
+  }
+  EXPECT_TRUE(found);
+
+  platform::MemoryStream downloaded;
+  client.Download("update.bin", downloaded);
+  EXPECT_TRUE(downloaded.Data() == content) << "got " << downloaded.Data().size() << " bytes";
+
+  // The session still works after the transfers.
+  platform::MemoryStream version;
+  client.Download("version.ini", version);
+  EXPECT_EQ(version.Data(), "[kvdatacont]\r\nclient_version=7\r\n");
+  client.SignOff();
+}
+
+}  // namespace
