@@ -311,6 +311,9 @@ std::string TIdFTP::ControlLocalAddress() {
 }
 
 void TIdFTP::TransferData(const std::string& command, platform::Stream& destination, bool restart) {
+  // A handler run inside a transfer (a button pressed while a download
+  // waits) must not start a second one over the data connection in use.
+  if (data_connection_) throw EIdFTPTransferInProgress();
   ReportStatus(net::ftpTransfer, "Starting FTP transfer");
   const std::vector<int16_t> started{125, 150, 154};
   try {

@@ -56,6 +56,13 @@ class EIdFTPListingTooLong : public net::EIdException {
   EIdFTPListingTooLong() : net::EIdException("Directory listing too long.") {}
 };
 
+// A transfer started while another one runs on the same client (from an
+// event handler inside it); nothing is sent.
+class EIdFTPTransferInProgress : public net::EIdException {
+ public:
+  EIdFTPTransferInProgress() : net::EIdException("A transfer is already in progress.") {}
+};
+
 class TIdFTP : public net::TIdTCPClient {
  public:
   TIdFTP();

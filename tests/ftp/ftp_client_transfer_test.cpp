@@ -516,18 +516,27 @@ TEST(FtpClientTransferTest, APassivePortOfZeroFailsInTheTransport) {
   EXPECT_EQ(client.SendRawCommand("NOOP"), 200);
 }
 
-TEST(FtpClientTransferTest, TheTypeCannotChangeDuringATransfer) {
+TEST(FtpClientTransferTest, NeitherTheTypeNorASecondTransferDuringATransfer) {
   Peer peer(Join({{Peer::Reply("220 hi")}, Open(false, "RETR f"),
                   {Peer::SendData(Pattern(10000)), Peer::CloseData(), Peer::Reply("226 done"), Peer::Expect("TYPE A"),
                    Peer::Reply("200 ascii")}}));
   TIdFTP client;
   AimAt(client, peer);
   client.RecvBufferSize = 4096;
-  client.OnWork = [&](net::TIdComponent*, net::TWorkMode, int32_t) { client.SetTransferType(ftp::ftASCII); };
+  std::string nested_transfer;
+  client.OnWork = [&](net::TIdComponent*, net::TWorkMode, int32_t) {
+    client.SetTransferType(ftp::ftASCII);
+    try {
+      client.ListFolder(nullptr);
+    } catch (const ftp::EIdFTPTransferInProgress& e) {
+      nested_transfer = e.what();
+    }
+  };
   client.Connect(false);
   platform::MemoryStream received;
   client.Download("f", received);
   EXPECT_EQ(client.TransferType(), ftp::ftBinary);
+  EXPECT_EQ(nested_transfer, "A transfer is already in progress.");
   client.SetTransferType(ftp::ftASCII);
   EXPECT_EQ(client.TransferType(), ftp::ftASCII);
   EXPECT_TRUE(peer.WaitFinished());
