@@ -133,7 +133,14 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int32_t port, const 
                                    int32_t bound_port, int32_t bound_port_min, int32_t bound_port_max,
                                    int32_t timeout) {
   if (!binding_) OpenHandler();
-  TIdSocksInfo& socks = SocksInfo();
+  // The settings as they are now: a handler run while the connect waits may
+  // change or replace them, which then counts from the next connect on.
+  TIdSocksInfo& in_use = SocksInfo();
+  in_use.SetIOHandler(this);
+  TIdSocksInfo socks;
+  socks.CopyValuesFrom(in_use);
+  socks.ReplyTimeout = in_use.ReplyTimeout;
+  socks.SetIOHandler(this);
   const bool via_proxy = socks.Version != svNoSocks;
   const std::string target_host = via_proxy ? socks.Host : host;
   const int32_t target_port = via_proxy ? socks.Port : port;
@@ -161,8 +168,6 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int32_t port, const 
     Stack().CheckSocketResult(binding_->Connect(Id_PF_INET4));
   }
 
-  // Settings linked by several handlers negotiate over the one connecting.
-  socks.SetIOHandler(this);
   socks.NegotiateSocks(host, port);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "net/anti_freeze.h"
 #include "net/exceptions.h"
 #include "net/io_handler.h"
 #include "net/socks_info.h"
@@ -213,6 +214,28 @@ TEST(SocksExactRequests, LinkedSettingsNegotiateOverTheConnectingHandler) {
   client.Connect();
   EXPECT_EQ(shared.IOHandler(), client.IOHandler());
   EXPECT_EQ(client.ReadLine(), "220 ready");
+}
+
+TEST(SocksExactRequests, SettingsReplacedDuringTheConnectCountFromTheNextOne) {
+  ScriptedSocksPeer proxy({SocksStep::ReadSocks4(), SocksStep::Send(test_support::Socks4Reply(90) + kGreeting),
+                           SocksStep::Receive(6)});
+  ProxiedClient c(proxy.Port(), net::svSocks4A, "files", 21);
+  nettest::CountingWindow window;
+  net::TIdAntiFreeze anti_freeze;
+  anti_freeze.SetPendingInput(&window);
+  bool replaced = false;
+  // A window handler drops the settings while the connect waits.
+  window.on_process = [&] {
+    if (replaced) return;
+    replaced = true;
+    c.handler->SetSocksInfo(nullptr);
+  };
+  c.client.Connect(5000);
+  EXPECT_TRUE(replaced);
+  ASSERT_FALSE(proxy.Requests().empty());
+  EXPECT_EQ(proxy.Requests()[0], Bytes({4, 1, 0, 21, 0, 0, 0, 1, 0}) + "files" + Bytes({0}));
+  ExpectServerStream(c, proxy, 1);
+  EXPECT_EQ(c.Socks().Version, net::svNoSocks);
 }
 
 struct StatusCase {
@@ -495,7 +518,7 @@ TEST(SocksFailures, CloseResetAndSilenceOverASocket) {
     const std::string part = test.version == net::svSocks5 ? Bytes({5}) : Bytes({0, 90, 0});
     ScriptedSocksPeer proxy({read, SocksStep::Send(part), test.end});
     ProxiedClient c(proxy.Port(), test.version, "127.0.0.1", 21);
-    c.Socks().ReplyTimeout = 300;
+    if (test.end.kind == SocksStep::kStall) c.Socks().ReplyTimeout = 300;
     const Outcome outcome = Attempt([&] { c.client.Connect(); });
     proxy.Release();
     EXPECT_EQ(outcome.type, test.type);
