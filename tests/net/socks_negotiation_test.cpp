@@ -324,7 +324,8 @@ TEST(SocksStatus, Socks5MethodChoices) {
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(std::to_string(test.offered) + " answered with " + std::to_string(test.chosen));
-    std::vector<SocksStep> script = {SocksStep::ReadSocks5Greeting(), SocksStep::Send(test_support::Socks5Method(test.chosen))};
+    std::vector<SocksStep> script = {SocksStep::ReadSocks5Greeting(),
+                                     SocksStep::Send(test_support::Socks5Method(test.chosen))};
     if (test.accepted && test.offered == net::saUsernamePassword) {
       script.push_back(SocksStep::ReadSocks5UserPass());
       script.push_back(SocksStep::Send(test_support::Socks5AuthStatus(0)));
