@@ -1,6 +1,7 @@
 // Download and apply: fetch every ticked row into Update, record the server's
 // version numbers, put the new main program in place, start it, close.
 #include <map>
+#include <stdexcept>
 #include <string>
 
 #include "app/main_window.h"

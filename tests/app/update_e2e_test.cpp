@@ -3,7 +3,6 @@
 // folder on port 21 of a loopback address of its own.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
