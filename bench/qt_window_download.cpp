@@ -1,0 +1,130 @@
+// One download through the real window: the Qt main window on the offscreen
+// platform with TForm1 bound to it, TForm1's own FTPClient with the settings
+// the window gives it (active mode, 8192-byte receives) and its transfer
+// handlers driving the progress bar, the speed text and the pending input,
+// the keep-responsive component active. Prints one line of key=value pairs:
+//
+//   total_s     connect, login and download (what curl's time_total covers)
+//   transfer_s  the download alone
+//   cpu_s       user and system time of the process during connect and download
+//   peak_rss_kib, bytes, work_events, bar_paints
+//
+//   qt_window_download HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]
+//
+// HOST must be a loopback address. ExpectedFileSize is the remote file's
+// size, as the download of a file of type BIN sets it from SIZE.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QProgressBar>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "app/main_window.h"
+#include "platform/files.h"
+#include "platform/qt/qt_main_window.h"
+
+namespace {
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  long paints = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using Clock = std::chrono::steady_clock;
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]\n", argv[0]);
+    return 2;
+  }
+  const std::string host = argv[1];
+  if (host.rfind("127.", 0) != 0) {
+    std::fprintf(stderr, "only loopback addresses (127.0.0.0/8)\n");
+    return 2;
+  }
+
+  int qt_argc = 3;
+  char platform_option[] = "-platform";
+  char platform_name[] = "offscreen";
+  char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
+  QApplication application(qt_argc, qt_argv);
+
+  char folder[] = "/tmp/qt_window_download_XXXXXX";
+  if (mkdtemp(folder) == nullptr) return 1;
+  platform::QtMainWindow window;
+  app::TForm1 form(window, std::string(folder) + "/");
+  window.SetEvents(&form);
+  window.show();
+  QCoreApplication::processEvents();
+  PaintCounter bar_paints(window.findChild<QProgressBar*>("ProgressBar1"));
+
+  ftp::TIdFTP& client = form.FTPClient;
+  client.Host = host;
+  client.Port = std::atoi(argv[2]);
+  client.Username = "anonymous";
+  client.Password = "bench@";
+  for (int i = 5; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--passive") == 0) {
+      client.Passive = true;
+    } else if (std::strcmp(argv[i], "--user") == 0 && i + 1 < argc) {
+      client.Username = argv[++i];
+    } else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
+      client.Password = argv[++i];
+    }
+  }
+  long work_events = 0;
+  const auto handler = client.OnWork;
+  client.OnWork = [&](net::TIdComponent* sender, net::TWorkMode mode, int32_t count) {
+    ++work_events;
+    handler(sender, mode, count);
+  };
+
+  int status = 0;
+  try {
+    platform::DeleteFile(argv[4]);
+    const double cpu_start = CpuSeconds();
+    const auto start = Clock::now();
+    client.Connect(true, -1);
+    form.ExpectedFileSize = client.QuerySize(argv[3]);
+    const auto transfer_start = Clock::now();
+    client.Download(argv[3], argv[4], true, false);
+    const auto end = Clock::now();
+    const double cpu = CpuSeconds() - cpu_start;
+    client.SignOff();
+    window.Flush();
+    QCoreApplication::processEvents();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto bytes = std::filesystem::file_size(platform::ResolvePath(argv[4]));
+    std::printf("total_s=%.4f transfer_s=%.4f cpu_s=%.4f peak_rss_kib=%ld bytes=%llu work_events=%ld bar_paints=%ld\n",
+                std::chrono::duration<double>(end - start).count(),
+                std::chrono::duration<double>(end - transfer_start).count(), cpu, usage.ru_maxrss,
+                static_cast<unsigned long long>(bytes), work_events, bar_paints.paints);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "download failed: %s\n", e.what());
+    status = 1;
+  }
+  std::filesystem::remove_all(folder);
+  return status;
+}
