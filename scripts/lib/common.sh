@@ -5,6 +5,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-arphic-uming fonts-noto-cjk)
 TEST_PACKAGES=(python3 python3-pyftpdlib microsocks dante-server curl clang-14 libclang-rt-14-dev)
 DEMO_PACKAGES=(python3 python3-pyftpdlib)
+# scripts/bench: the FTP server and client it measures against, Google Benchmark,
+# GNU time for peak memory.
+BENCH_PACKAGES=(vsftpd curl libbenchmark-dev time python3 procps)
 
 # Installs the named Debian packages that are not installed yet.
 install_missing() {
