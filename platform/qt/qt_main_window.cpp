@@ -373,8 +373,8 @@ void QtMainWindow::DrawBar(BarState& bar) {
   option.state |= QStyle::State_Horizontal;
   const int width = widget->style()->subElementRect(QStyle::SE_ProgressBarContents, &option, widget).width();
   const int fill = empty_range ? 0
-                               : static_cast<int>(static_cast<int64_t>(bar.position) - bar.min) * width /
-                                     (static_cast<int64_t>(bar.max) - bar.min);
+                               : static_cast<int>((static_cast<int64_t>(bar.position) - bar.min) * width /
+                                                  (static_cast<int64_t>(bar.max) - bar.min));
   const bool full = !empty_range && bar.position == bar.max;
   const bool pixels_change = fill != bar.shown_fill || full != bar.shown_full;
   const bool repaint_wanted = bar.repaint_wanted;
