@@ -44,12 +44,13 @@ bool IsLoopback(const std::string& address) {
   return inet_pton(AF_INET, address.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }
 
+// Listens on the port (0: one the system picks) and gives the port it got.
 int ListenOn(const std::string& address, uint16_t& port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   const int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa = AddressOf(address, 0);
+  sockaddr_in sa = AddressOf(address, port);
   if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 8) != 0) {
     const std::string reason = std::strerror(errno);
     close(fd);
@@ -125,7 +126,9 @@ Peer::Step Peer::Pasv(PasvOptions options) {
   return step;
 }
 
-Peer::Step Peer::ExpectPort(const std::string& reply) { return Make(Step::Kind::kExpectPort, reply + "\r\n"); }
+Peer::Step Peer::ExpectPort(const std::string& reply) {
+  return Make(Step::Kind::kExpectPort, reply.empty() ? std::string() : reply + "\r\n");
+}
 Peer::Step Peer::ConnectData() { return Make(Step::Kind::kConnectData); }
 Peer::Step Peer::AcceptData() { return Make(Step::Kind::kAcceptData); }
 Peer::Step Peer::SendData(std::string bytes) { return Make(Step::Kind::kSendData, std::move(bytes)); }
@@ -140,11 +143,17 @@ Peer::Step Peer::DribbleData(std::string bytes, size_t chunk, std::chrono::milli
 Peer::Step Peer::CloseData() { return Make(Step::Kind::kCloseData); }
 Peer::Step Peer::ResetData() { return Make(Step::Kind::kResetData); }
 
+Peer::Step Peer::StrangerConnects(std::string source, std::string bytes) {
+  Step step = Make(Step::Kind::kStrangerConnects, std::move(bytes));
+  step.pasv.name_address = std::move(source);
+  return step;
+}
+
 // ---- the peer ----
 
 ScriptedFtpPeer::ScriptedFtpPeer(std::vector<Step> script, std::string address,
-                                 std::chrono::milliseconds step_timeout)
-    : address_(std::move(address)), step_timeout_(step_timeout), script_(std::move(script)) {
+                                 std::chrono::milliseconds step_timeout, uint16_t port)
+    : address_(std::move(address)), step_timeout_(step_timeout), script_(std::move(script)), port_(port) {
   if (!IsLoopback(address_)) throw std::runtime_error("the peer listens on loopback only: " + address_);
   listener_ = ListenOn(address_, port_);
   int pipe_fds[2];
@@ -323,6 +332,14 @@ bool ScriptedFtpPeer::EnsureData() {
   have_port_ = false;
   data_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   NoDelay(data_);
+  // From the peer's own address, as a server's data connection comes: a
+  // client may refuse connections from any other host.
+  sockaddr_in own = AddressOf(address_, 0);
+  if (bind(data_, reinterpret_cast<sockaddr*>(&own), sizeof own) != 0) {
+    Fail(std::string("cannot bind the data connection: ") + std::strerror(errno));
+    CloseFd(data_);
+    return false;
+  }
   sockaddr_in sa = AddressOf(port_address_, port_port_);
   if (connect(data_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
     Fail(std::string("data connect failed: ") + std::strerror(errno));
@@ -343,6 +360,47 @@ bool ScriptedFtpPeer::EnsureData() {
     return false;
   }
   return true;
+}
+
+void ScriptedFtpPeer::Stranger(const Step& step) {
+  const std::string& source = step.pasv.name_address;
+  if (!have_port_) {
+    Fail("a stranger step without a PORT address");
+    return;
+  }
+  if (!IsLoopback(source)) {
+    Fail("a stranger from outside 127.0.0.0/8: " + source);
+    return;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in from = AddressOf(source, 0);
+  sockaddr_in to = AddressOf(port_address_, port_port_);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS)) {
+    Fail(std::string("stranger's connect failed: ") + std::strerror(errno));
+    CloseFd(fd);
+    return;
+  }
+  if (WaitFor(fd, POLLOUT, step_timeout_) != Wait::kReady) {
+    if (!stopped_) Fail("stranger's connect did not complete");
+    CloseFd(fd);
+    return;
+  }
+  // The client may close at once, before or while the bytes go out.
+  SendAll(fd, step.text, true);
+  for (;;) {
+    const Wait wait = WaitFor(fd, POLLIN, step_timeout_);
+    if (wait == Wait::kStopped) break;
+    if (wait == Wait::kTimedOut) {
+      Fail("the stranger's data connection was not closed");
+      break;
+    }
+    char buffer[512];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // closed or reset: refused
+  }
+  CloseFd(fd);
 }
 
 void ScriptedFtpPeer::Run() {
@@ -457,6 +515,9 @@ void ScriptedFtpPeer::RunStep(const Step& step) {
         setsockopt(data_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         CloseFd(data_);
       }
+      return;
+    case Kind::kStrangerConnects:
+      Stranger(step);
       return;
     case Kind::kCloseControl:
       CloseFd(control_);

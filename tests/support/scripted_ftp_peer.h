@@ -17,8 +17,9 @@
 //   EXPECT_EQ(peer.Transcript(), (std::vector<std::string>{"USER anonymous", "PASV", "RETR a.bin"}));
 //
 // Rules of play:
-// - The peer listens on the given loopback address, port 0; Port() tells the
-//   port. The first step runs once a client has connected.
+// - The peer listens on the given loopback address, on the given port or, by
+//   default, one the system picks; Port() tells it. The first step runs once
+//   a client has connected.
 // - Received lines go to the transcript without their CR LF, in order. A line
 //   that does not match an Expect step is recorded too, Error() says what was
 //   expected, the remaining steps are dropped and the control connection is
@@ -76,6 +77,7 @@ class ScriptedFtpPeer {
       kAcceptControl,
       kExpectClientClose,
       kStallForever,
+      kStrangerConnects,
     };
     Kind kind = Kind::kSend;
     std::string text;
@@ -111,7 +113,8 @@ class ScriptedFtpPeer {
   // replies "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)".
   static Step Pasv(PasvOptions options = {});
   // Waits for a line "PORT h1,h2,h3,h4,p1,p2", keeps the address and answers
-  // with reply (a malformed or non-loopback PORT line is an Error()).
+  // with reply; an empty reply sends nothing, so that a later step can answer
+  // (a malformed or non-loopback PORT line is an Error()).
   static Step ExpectPort(const std::string& reply = "200 PORT command successful.");
   // Connects to the address of the last PORT line now.
   static Step ConnectData();
@@ -126,9 +129,15 @@ class ScriptedFtpPeer {
   static Step CloseData();
   // Closes the data connection abortively (the client sees a reset).
   static Step ResetData();
+  // A stranger's connection to the address of the last PORT line, from the
+  // loopback address source: it sends the bytes and waits until the client
+  // closes it (an Error() when it does not within the step time-out). The
+  // PORT address stays for the next data step.
+  static Step StrangerConnects(std::string source, std::string bytes);
 
+  // port 0 lets the system pick one; a port in use raises std::runtime_error.
   explicit ScriptedFtpPeer(std::vector<Step> script, std::string address = "127.0.0.1",
-                           std::chrono::milliseconds step_timeout = std::chrono::seconds(30));
+                           std::chrono::milliseconds step_timeout = std::chrono::seconds(30), uint16_t port = 0);
   ~ScriptedFtpPeer();
   ScriptedFtpPeer(const ScriptedFtpPeer&) = delete;
   ScriptedFtpPeer& operator=(const ScriptedFtpPeer&) = delete;
@@ -158,6 +167,7 @@ class ScriptedFtpPeer {
   bool ReadLine(std::string& line, bool fail_on_timeout);
   bool SendAll(int fd, const std::string& bytes, bool quiet);
   bool EnsureData();
+  void Stranger(const Step& step);
   void RecordLine(const std::string& line);
   void Fail(const std::string& what);
   void CloseFd(int& fd);
