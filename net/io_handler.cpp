@@ -224,6 +224,13 @@ int TIdIOHandlerSocket::ReceiveBytes(void* buffer, int32_t length) {
   return binding_->ReceiveBytes(buffer, length, 0);
 }
 
+int TIdIOHandlerSocket::ReceiveAvailable(void* buffer, int32_t length) {
+  if (!binding_ || !binding_->IsOpen()) return kNothingYet;
+  const int n = binding_->ReceiveBytes(buffer, length, Id_MSG_NOWAIT);
+  if (n < 0 && Stack().GetLastError() == 10035) return kNothingYet;
+  return n;
+}
+
 int TIdIOHandlerSocket::SendBytes(const void* buffer, int32_t length) {
   if (!Connected()) throw EIdClosedSocket();
   return binding_->SendBytes(buffer, length, 0);

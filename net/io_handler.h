@@ -37,6 +37,11 @@ class TIdIOHandler : public TIdComponent {
   virtual void OpenHandler() {}
   virtual bool WaitReadable(int32_t timeout) = 0;
   virtual int ReceiveBytes(void* buffer, int32_t length) = 0;
+  // What has already arrived, without waiting: like ReceiveBytes, or
+  // kNothingYet when nothing has or the handler cannot tell (the caller then
+  // waits and receives as usual).
+  static constexpr int kNothingYet = -2;
+  virtual int ReceiveAvailable(void* /*buffer*/, int32_t /*length*/) { return kNothingYet; }
   virtual int SendBytes(const void* buffer, int32_t length) = 0;
 
   void AddWatcher(Watcher* watcher);
@@ -113,6 +118,8 @@ class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
   bool WaitReadable(int32_t timeout) override;
   // Raise EIdClosedSocket when no socket is open.
   int ReceiveBytes(void* buffer, int32_t length) override;
+  // kNothingYet also when no socket is open, so the wait raises as usual.
+  int ReceiveAvailable(void* buffer, int32_t length) override;
   int SendBytes(const void* buffer, int32_t length) override;
 
  protected:

@@ -177,8 +177,9 @@ int TIdStack::ListenOn(TIdStackSocketHandle socket, int queue_length) {
   return platform::sockets::Listen(socket, queue_length);
 }
 
-int TIdStack::ReceiveBytes(TIdStackSocketHandle socket, void* buffer, int32_t length, int /*flags*/) {
+int TIdStack::ReceiveBytes(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags) {
   if (length < 0) length = 0;
+  if ((flags & Id_MSG_NOWAIT) != 0) return platform::sockets::ReceiveNow(socket, buffer, static_cast<size_t>(length));
   return platform::sockets::Receive(socket, buffer, static_cast<size_t>(length));
 }
 

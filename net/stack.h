@@ -23,6 +23,8 @@ constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_IPPROTO_IP = 0;
 constexpr int Id_SOCKETOPTIONLEVEL_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
+// Receive flag: take only what has already arrived (10035 when nothing has).
+constexpr int Id_MSG_NOWAIT = 1;
 constexpr int Id_SD_Send = 1;
 // The most handles one readiness wait list may hold.
 constexpr size_t Id_FD_SETSIZE = 64;

@@ -118,17 +118,32 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raise_if_disconnected, int32_t ti
     return 0;
   }
   HandlerInUse in_use(*this);
+  // While data streams in, what has arrived is taken before any wait: the
+  // wait would end at once, readable, and a readable wait keeps the window
+  // responsive only for a component that processes input on every wait.
+  const bool every_wait_responsive = TIdAntiFreezeBase::AntiFreezeInUse() && !ActiveAntiFreeze()->OnlyWhenIdle;
   int32_t n;
   do {
-    if (!io_handler_->WaitReadable(timeout)) {
-      if (raise_on_timeout) throw EIdReadTimeout();
-      return -1;
+    // Received straight into the buffer's end: one receive, one block.
+    const int32_t block = std::max<int32_t>(RecvBufferSize, 1);
+    char* space = nullptr;
+    n = TIdIOHandler::kNothingYet;
+    if (!every_wait_responsive) {
+      space = received_data_.AppendSpace(static_cast<size_t>(block));
+      n = io_handler_->ReceiveAvailable(space, block);
+    }
+    if (n == TIdIOHandler::kNothingYet) {
+      if (!io_handler_->WaitReadable(timeout)) {
+        if (raise_on_timeout) throw EIdReadTimeout();
+        return -1;
+      }
+      // Handlers run during the wait may have used the buffer.
+      if (io_handler_ != nullptr) {
+        space = received_data_.AppendSpace(static_cast<size_t>(block));
+        n = io_handler_->ReceiveBytes(space, block);
+      }
     }
     if (io_handler_ != nullptr) {
-      // Received straight into the buffer's end: one receive, one block.
-      const int32_t block = std::max<int32_t>(RecvBufferSize, 1);
-      char* space = received_data_.AppendSpace(static_cast<size_t>(block));
-      n = io_handler_->ReceiveBytes(space, block);
       if (n > 0) {
         if (ASCIIFilter) {
           for (int32_t i = 0; i < n; ++i) space[i] = static_cast<char>(space[i] & 0x7F);

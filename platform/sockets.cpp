@@ -223,6 +223,14 @@ int Receive(int socket, void* data, size_t length) {
   return n < 0 ? Fail(errno) : static_cast<int>(n);
 }
 
+int ReceiveNow(int socket, void* data, size_t length) {
+  ssize_t n;
+  do {
+    n = ::recv(socket, data, length, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? Fail(errno == EAGAIN ? EWOULDBLOCK : errno) : static_cast<int>(n);
+}
+
 int Shutdown(int socket, int how) {
   {
     // A socket whose connect is pending is left to Close, which wakes it.

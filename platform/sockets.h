@@ -41,6 +41,9 @@ void CancelConnect(int socket);
 
 int Send(int socket, const void* data, size_t length);
 int Receive(int socket, void* data, size_t length);
+// Takes only what has already arrived, without waiting even on a blocking
+// socket: -1 with 10035 (would block) when nothing has.
+int ReceiveNow(int socket, void* data, size_t length);
 int Shutdown(int socket, int how);
 int Close(int socket);
 int SetOption(int socket, int level, int option, const void* value, int length);
