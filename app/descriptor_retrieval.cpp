@@ -58,9 +58,11 @@ void TForm1::ListRemoteFiles() {
   std::vector<std::string> lines;
   try {
     FTPClient.ListFolder(&lines, "", true);
-  } catch (const std::exception&) {
-    // A failed listing is not reported: the table is rebuilt from the last
-    // listing that succeeded.
+  } catch (const ftp::EIdProtocolReplyError&) {
+    // A listing the server refuses (450 or 550 for an empty folder) is not
+    // reported: the table is rebuilt from the last listing that succeeded.
+    // Any other failure (a broken or silent connection, a listing too long)
+    // goes to the check, which must not call the product up to date then.
   }
   lvRemote.clear();
   const ftp::TIdFTPListItems& listing = FTPClient.ParsedListing();
