@@ -28,17 +28,30 @@ double TransferSeconds(double elapsed_days) {
 }
 
 void FormatSpeedText(const std::string& prefix, double speed, std::string& out) {
-  char digits[400];
+  out.assign(prefix);
   const double hundredths = std::floor(std::fabs(speed) * 100.0 + 0.5);
   if (std::isfinite(speed) && hundredths < 9.0e15) {
+    // Digits by hand: this runs for every block, and printf costs more than
+    // the rest of the text.
     const auto whole = static_cast<unsigned long long>(hundredths);
-    std::snprintf(digits, sizeof digits, "%s%llu.%02llu", speed < 0 && whole != 0 ? "-" : "", whole / 100,
-                  whole % 100);
+    if (speed < 0 && whole != 0) out.push_back('-');
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* first = end;
+    unsigned long long units = whole / 100;
+    do {
+      *--first = static_cast<char>('0' + units % 10);
+      units /= 10;
+    } while (units != 0);
+    out.append(first, end);
+    out.push_back('.');
+    out.push_back(static_cast<char>('0' + whole % 100 / 10));
+    out.push_back(static_cast<char>('0' + whole % 10));
   } else {
+    char digits[400];
     std::snprintf(digits, sizeof digits, "%.2f", speed);
+    out.append(digits);
   }
-  out.assign(prefix);
-  out.append(digits);
   out.append(" KB/s");
 }
 
