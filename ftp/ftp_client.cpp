@@ -316,6 +316,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
   if (data_connection_) throw EIdFTPTransferInProgress();
   ReportStatus(net::ftpTransfer, "Starting FTP transfer");
   const std::vector<int16_t> started{125, 150, 154};
+  bool accepted = false;  // the server has answered the command with 1xx
   try {
     if (Passive) {
       std::string address;
@@ -334,6 +335,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
         data.Connect(net::TimeoutDefault);
         if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
         SendCommand(command, started);
+        accepted = true;
         data.ReadIntoStream(destination, -1, true);
       } catch (...) {
         data.Disconnect();
@@ -353,12 +355,14 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       AnnouncePort(*data.SocketBinding());
       if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
       SendCommand(command, started);
+      accepted = true;
       data.WaitForConnection();
       data.ReadIntoStream(destination, -1, true);
     }
   } catch (...) {
     data_connection_.reset();
     ReportStatus(net::ftpReady, "Transfer complete");
+    if (accepted) SkipClosingReply();
     throw;
   }
   data_connection_.reset();
@@ -367,6 +371,16 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
   if (code == 426 || code == 450) {
     GetReply({226, 225});
     ReportStatus(net::ftpAborted, "Transfer aborted");
+  }
+}
+
+void TIdFTP::SkipClosingReply() {
+  const bool bounded = ReadTimeout > 0 || (ReadTimeout == 0 && IdleLimit > 0);
+  if (!bounded) return;
+  try {
+    if (Connected()) ReadReply();
+  } catch (...) {
+    // The transfer's own error is the one to report.
   }
 }
 

@@ -195,6 +195,11 @@ class TIdFTP : public net::TIdTCPClient {
 
  private:
   void PrepareDataConnection(net::TIdTCPConnection& connection) const;
+  // After a transfer that the server had started failed on our side, the
+  // server still sends its closing reply (426 as a rule); left unread, the
+  // next command would take it for its own. Reads and drops it where the
+  // wait is bounded (ReadTimeout, or IdleLimit while ReadTimeout is 0).
+  void SkipClosingReply();
   void MakeListing();
   // The address of the server at the other end of the control connection:
   // the only host whose data connections are trusted.
