@@ -11,14 +11,12 @@
 // The updater always connects to port 21, so each scenario's server takes
 // port 21 of a free address among 127.0.0.100 to 127.0.0.159.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -153,8 +151,8 @@ std::vector<Fault> FaultsAt(CutKind kind) {
 
 // ---- the healthy exchange with its cut points ----
 
-// Where the cut is: in the check, in a step whose failed listing the check
-// drops, or in the download's first or second row.
+// Where the cut is: in the check, in its listing of log/ (whose refusal by
+// the server the check drops), or in the download's first or second row.
 enum class Stage { kCheck, kCheckLogListing, kRow1, kRow2 };
 
 struct Cut {
@@ -587,7 +585,8 @@ TEST_P(FaultInjection, EndsInTheStateTheFailureCalls) {
     }
   } server_view{*peer};
 
-  test_support::WriteFile(program + "/updateset.inf", test_support::SettingsFileText(host, 5, "[mainapp]\r\nSys_name=Oxbar_tn.exe\r\n"));
+  test_support::WriteFile(program + "/updateset.inf",
+                          test_support::SettingsFileText(host, 5, "[mainapp]\r\nSys_name=Oxbar_tn.exe\r\n"));
   const auto outside_before = Snapshot(base.Path(), program);
   const auto tmp_before = EvilNames("/tmp");
   const auto root_before = EvilNames("/");
