@@ -71,7 +71,12 @@ ScriptedSocksPeer::ScriptedSocksPeer(std::vector<SocksStep> script) : script_(st
 }
 
 ScriptedSocksPeer::~ScriptedSocksPeer() {
-  stopping_ = true;
+  {
+    // Set under the lock: the peer's thread may be between testing stopping_
+    // and waiting, and a notification sent then would be lost for good.
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
   changed_.notify_all();
   if (thread_.joinable()) thread_.join();
   if (listen_fd_ >= 0) ::close(listen_fd_);
