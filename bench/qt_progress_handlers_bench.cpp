@@ -14,24 +14,17 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "bench/qt_bench_window.h"
 #include "platform/qt/qt_main_window.h"
 
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   const long blocks = argc > 1 ? std::max(1L, std::atol(argv[1])) : 131072;
-  int qt_argc = 3;
-  char platform_option[] = "-platform";
-  char platform_name[] = "offscreen";
-  char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
-  QApplication application(qt_argc, qt_argv);
+  bench::OffscreenApplication application(argv[0]);
 
-  char folder[] = "/tmp/qt_progress_bench_XXXXXX";
-  if (mkdtemp(folder) == nullptr) return 1;
-  platform::QtMainWindow window;
-  app::TForm1 form(window, std::string(folder) + "/");
-  window.SetEvents(&form);
-  window.show();
-  QCoreApplication::processEvents();
+  bench::OffscreenForm offscreen("qt_progress_bench");
+  platform::QtMainWindow& window = offscreen.Window();
+  app::TForm1& form = offscreen.Form();
   form.ExpectedFileSize = static_cast<double>(blocks) * 8192;
 
   double best = 1e30;
@@ -46,7 +39,6 @@ int main(int argc, char** argv) {
     const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     best = std::min(best, micros / static_cast<double>(blocks));
   }
-  rmdir(folder);
   std::printf("progress handlers on the Qt window, %ld blocks of 8192 bytes: %.3f us per block (best of 3), "
               "%.1f ms per GiB\n",
               blocks, best, best * 131072 / 1000.0);

@@ -19,18 +19,14 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "bench/qt_bench_window.h"
 #include "platform/encoding.h"
 #include "platform/qt/program_start.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
 
 }  // namespace
 
@@ -44,11 +40,7 @@ int main(int argc, char** argv) {
   const fs::path source = argv[1];
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
 
-  int qt_argc = 3;
-  char platform_option[] = "-platform";
-  char platform_name[] = "offscreen";
-  char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
-  QApplication application(qt_argc, qt_argv);
+  bench::OffscreenApplication application(argv[0]);
 
   int status = 0;
   for (int round = 1; round <= rounds; ++round) {

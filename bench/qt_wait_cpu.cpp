@@ -34,18 +34,14 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "bench/qt_bench_window.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
 
 int Listen(int backlog, int& port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -218,19 +214,10 @@ int main(int argc, char** argv) {
   }
   if (cases.empty()) cases = {"stall", "listen", "connect"};
 
-  int qt_argc = 3;
-  char platform_option[] = "-platform";
-  char platform_name[] = "offscreen";
-  char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
-  QApplication application(qt_argc, qt_argv);
+  bench::OffscreenApplication application(argv[0]);
 
-  char folder[] = "/tmp/qt_wait_cpu_XXXXXX";
-  if (mkdtemp(folder) == nullptr) return 1;
-  platform::QtMainWindow window;
-  app::TForm1 form(window, std::string(folder) + "/");
-  window.SetEvents(&form);
-  window.show();
-  QCoreApplication::processEvents();
+  bench::OffscreenForm offscreen("qt_wait_cpu");
+  app::TForm1& form = offscreen.Form();
 
   int status = 0;
   for (const std::string& kind : cases) {
@@ -238,7 +225,7 @@ int main(int argc, char** argv) {
     if (kind == "connect") {
       result = RunConnect(form, wait_seconds);
     } else if (kind == "stall" || kind == "listen") {
-      result = RunTransfer(form, kind, wait_seconds, std::string(folder) + "/file.bin");
+      result = RunTransfer(form, kind, wait_seconds, offscreen.Folder() + "file.bin");
     } else {
       std::fprintf(stderr, "unknown case %s\n", kind.c_str());
       return 2;
@@ -248,6 +235,5 @@ int main(int argc, char** argv) {
                 result.cpu, 100.0 * result.cpu / result.wall, result.outcome.c_str());
     std::fflush(stdout);
   }
-  std::filesystem::remove_all(folder);
   return status;
 }

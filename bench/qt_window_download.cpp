@@ -28,17 +28,13 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "bench/qt_bench_window.h"
 #include "platform/files.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace {
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
 
 class PaintCounter : public QObject {
  public:
@@ -64,19 +60,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  int qt_argc = 3;
-  char platform_option[] = "-platform";
-  char platform_name[] = "offscreen";
-  char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
-  QApplication application(qt_argc, qt_argv);
+  bench::OffscreenApplication application(argv[0]);
 
-  char folder[] = "/tmp/qt_window_download_XXXXXX";
-  if (mkdtemp(folder) == nullptr) return 1;
-  platform::QtMainWindow window;
-  app::TForm1 form(window, std::string(folder) + "/");
-  window.SetEvents(&form);
-  window.show();
-  QCoreApplication::processEvents();
+  bench::OffscreenForm offscreen("qt_window_download");
+  platform::QtMainWindow& window = offscreen.Window();
+  app::TForm1& form = offscreen.Form();
   PaintCounter bar_paints(window.findChild<QProgressBar*>("ProgressBar1"));
 
   ftp::TIdFTP& client = form.FTPClient;
@@ -125,6 +113,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "download failed: %s\n", e.what());
     status = 1;
   }
-  std::filesystem::remove_all(folder);
   return status;
 }
