@@ -205,6 +205,9 @@ int32_t TIdFTP::QuerySize(const std::string& file_name) {
   text = Trim(text);
   const size_t blank = text.find(' ');
   if (blank != std::string::npos) text.erase(0, blank + 1);
+  // A size is decimal: the hexadecimal marks of the shared integer rule do
+  // not count here.
+  if (text.find_first_of("$xX") != std::string::npos) return -1;
   int32_t size = -1;
   return settings::TryStrToInt32(text, size) ? size : -1;
 }
@@ -278,7 +281,11 @@ void TIdFTP::RequestPassive(std::string& address, int32_t& port) {
   }
   const int32_t high = settings::StrToInt32(net::TakeToken(line, ","));
   const int32_t low = settings::StrToInt32(net::TakeToken(line, ","));
-  port = high * 256 + low;
+  // Worked out in 64 bits: a hostile reply's fields may be any 32-bit
+  // numbers. A value that is no port at all becomes -1, which the transport
+  // refuses as an invalid argument.
+  const int64_t value = static_cast<int64_t>(high) * 256 + low;
+  port = value >= 0 && value <= 65535 ? static_cast<int32_t>(value) : -1;
 }
 
 void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {

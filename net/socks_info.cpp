@@ -55,7 +55,7 @@ void AppendPort(std::string& request, int32_t port) {
 
 // Watches the I/O handler for its destruction, so that IOHandler never
 // points at a handler that is gone.
-class TIdSocksInfo::HandlerLink : public TIdIOHandler::Watcher {
+class TIdSocksInfo::HandlerLink final : public TIdIOHandler::Watcher {
  public:
   HandlerLink(TIdSocksInfo& info, TIdIOHandler& handler) : info_(info), handler_(handler) {
     handler_.AddWatcher(this);

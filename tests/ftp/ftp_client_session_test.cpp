@@ -254,6 +254,7 @@ TEST(FtpClientSessionTest, FolderSizeTypeAndRawCommands) {
                    Peer::Reply("213 File size 1234"), Peer::Expect("SIZE a"), Peer::Reply("213 2147483648"),
                    Peer::Expect("SIZE a"), Peer::Reply("213 twelve"), Peer::Expect("SIZE a"),
                    Peer::Reply("550 no such file"), Peer::Expect("SIZE a"), Peer::Reply("213-a\r\n213 77"),
+                   Peer::Expect("SIZE a"), Peer::Reply("213 $10"), Peer::Expect("SIZE a"), Peer::Reply("213 0x10"),
                    Peer::Expect("TYPE A"), Peer::Reply("200 ascii"), Peer::Expect("NOOP"), Peer::Reply("200 noop"),
                    Peer::ExpectClientClose()}}));
   TIdFTP client;
@@ -268,6 +269,9 @@ TEST(FtpClientSessionTest, FolderSizeTypeAndRawCommands) {
   EXPECT_EQ(client.QuerySize("a"), -1);
   EXPECT_EQ(client.QuerySize("a"), -1);
   // Two lines "a" CR LF "77": the first word goes, the rest is no number.
+  EXPECT_EQ(client.QuerySize("a"), -1);
+  // A size is decimal: hexadecimal marks make no number.
+  EXPECT_EQ(client.QuerySize("a"), -1);
   EXPECT_EQ(client.QuerySize("a"), -1);
   client.SetTransferType(ftp::ftASCII);
   client.SetTransferType(ftp::ftASCII);  // already set: nothing sent

@@ -94,6 +94,8 @@ TEST(FtpClientTransferTest, DownloadsInBothModesWithWorkEventsFromTheDataConnect
 TEST(FtpClientTransferTest, PassiveRepliesAreParsed) {
   Peer peer({Peer::Reply("220 hi"), Peer::Expect("PASV"), Peer::Reply("227 Entering Passive Mode (192,168,1,2,19,137)"),
              Peer::Expect("PASV"), Peer::Reply("227 Entering Passive Mode 10,0,0,1,4,1"), Peer::Expect("PASV"),
+             Peer::Reply("227 Entering Passive Mode (1,2,3,4,99999999,1)"), Peer::Expect("PASV"),
+             Peer::Reply("227 Entering Passive Mode (1,2,3,4,-1,1)"), Peer::Expect("PASV"),
              Peer::Reply("227 Entering Passive Mode (1,2,3,4,x,1)"), Peer::Expect("PASV"), Peer::Reply("227 garbage"),
              Peer::Expect("PASV"), Peer::Reply("500 no passive here")});
   TIdFTP client;
@@ -107,6 +109,11 @@ TEST(FtpClientTransferTest, PassiveRepliesAreParsed) {
   client.RequestPassive(address, port);
   EXPECT_EQ(address, "10.0.0.1");
   EXPECT_EQ(port, 1025);
+  // Fields that make no port give -1, which the transport refuses.
+  client.RequestPassive(address, port);
+  EXPECT_EQ(port, -1);
+  client.RequestPassive(address, port);
+  EXPECT_EQ(port, -1);
   try {
     client.RequestPassive(address, port);
     FAIL() << "x taken as a number";
