@@ -2,7 +2,7 @@
 // (after one byte that chooses the size of the pieces it arrives in): the
 // address and port it gives, or the failure it raises, are compared with a
 // second reading of the PASV rules written here. Ports are computed without
-// overflow, so a port field that would overflow the product must not pass.
+// overflow; fields that make no port in 0 to 65535 must give -1.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -51,6 +51,7 @@ Expected Reference(const std::string& first_line) {
   const fuzz::ReferenceInteger low = fuzz::ReferenceConvert(Cut(line), 32);
   e.converts = high.valid && low.valid;
   e.port = high.value * 256 + low.value;
+  if (e.port < 0 || e.port > 65535) e.port = -1;  // no port: the transport refuses it
   return e;
 }
 

@@ -25,6 +25,9 @@ int32_t Reference(const ftp::TIdRFCReply& reply) {
   text = text.substr(b, e - b);
   const size_t blank = text.find(' ');
   if (blank != std::string::npos) text.erase(0, blank + 1);
+  for (char c : text) {
+    if (c == '$' || c == 'x' || c == 'X') return -1;  // sizes are decimal
+  }
   return fuzz::ReferenceInt32Def(text, -1);
 }
 
