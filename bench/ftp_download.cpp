@@ -16,32 +16,13 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/download_arguments.h"
 #include "ftp/ftp_client.h"
 #include "platform/files.h"
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: %s HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]\n", argv[0]);
-    return 2;
-  }
-  const std::string host = argv[1];
-  if (host.rfind("127.", 0) != 0) {
-    std::fprintf(stderr, "only loopback addresses (127.0.0.0/8)\n");
-    return 2;
-  }
   ftp::TIdFTP client;
-  client.Host = host;
-  client.Port = std::atoi(argv[2]);
-  client.Username = "anonymous";
-  for (int i = 5; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--passive") == 0) {
-      client.Passive = true;
-    } else if (std::strcmp(argv[i], "--user") == 0 && i + 1 < argc) {
-      client.Username = argv[++i];
-    } else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
-      client.Password = argv[++i];
-    }
-  }
+  if (!bench::ApplyDownloadArguments(argc, argv, client, "")) return 2;
   client.ReadTimeout = 0;
   client.RecvBufferSize = 8192;
   client.SendBufferSize = 4096;

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "bench/download_arguments.h"
 #include "bench/qt_bench_window.h"
 #include "platform/files.h"
 #include "platform/qt/qt_main_window.h"
@@ -50,16 +51,6 @@ class PaintCounter : public QObject {
 
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: %s HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]\n", argv[0]);
-    return 2;
-  }
-  const std::string host = argv[1];
-  if (host.rfind("127.", 0) != 0) {
-    std::fprintf(stderr, "only loopback addresses (127.0.0.0/8)\n");
-    return 2;
-  }
-
   bench::OffscreenApplication application(argv[0]);
 
   bench::OffscreenForm offscreen("qt_window_download");
@@ -68,19 +59,7 @@ int main(int argc, char** argv) {
   PaintCounter bar_paints(window.findChild<QProgressBar*>("ProgressBar1"));
 
   ftp::TIdFTP& client = form.FTPClient;
-  client.Host = host;
-  client.Port = std::atoi(argv[2]);
-  client.Username = "anonymous";
-  client.Password = "bench@";
-  for (int i = 5; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--passive") == 0) {
-      client.Passive = true;
-    } else if (std::strcmp(argv[i], "--user") == 0 && i + 1 < argc) {
-      client.Username = argv[++i];
-    } else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {
-      client.Password = argv[++i];
-    }
-  }
+  if (!bench::ApplyDownloadArguments(argc, argv, client, "bench@")) return 2;
   long work_events = 0;
   const auto handler = client.OnWork;
   client.OnWork = [&](net::TIdComponent* sender, net::TWorkMode mode, int32_t count) {
