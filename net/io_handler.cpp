@@ -1,10 +1,10 @@
 #include "net/io_handler.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
-#include "platform/clock.h"
 #include "platform/sockets.h"
 
 namespace net {
@@ -67,7 +67,19 @@ void TIdConnectThread::Execute() {
   } catch (...) {
     FailureText = "Connect failed.";
   }
-  finished_.store(true, std::memory_order_release);
+  {
+    // Under the lock, so a waiter between its check and its sleep cannot
+    // miss the wake-up.
+    std::lock_guard<std::mutex> lock(finished_lock_);
+    finished_.store(true, std::memory_order_release);
+  }
+  finished_signal_.notify_all();
+}
+
+void TIdConnectThread::SleepUnlessFinished(int32_t milliseconds) {
+  if (milliseconds <= 0) return;
+  std::unique_lock<std::mutex> lock(finished_lock_);
+  finished_signal_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Finished(); });
 }
 
 // The socket I/O handler.
@@ -183,7 +195,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int32_t timeout) {
 
   int32_t left = infinite ? slice + 1 : timeout;
   while (left > slice) {
-    platform::SleepMs(slice);
+    thread.SleepUnlessFinished(slice);
     left -= slice;
     TIdAntiFreezeBase::KeepResponsive(true);
     if (thread.Finished()) {
@@ -192,7 +204,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int32_t timeout) {
     }
     if (infinite) left = slice + 1;
   }
-  platform::SleepMs(left);
+  thread.SleepUnlessFinished(left);
 
   if (thread.Finished()) {
     thread.WaitFor();

@@ -12,6 +12,7 @@
 #include "fakes.h"
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
+#include "net/io_handler.h"
 #include "platform/stream.h"
 #include "support/tcp_peer.h"
 
@@ -142,6 +143,22 @@ TEST(Connect, WithTimeOutSucceedsAfterOneSlice) {
   ASSERT_NE(handler, nullptr);
   EXPECT_EQ(handler->SocketBinding()->RemotePort(), peer.Port());
   EXPECT_EQ(handler->SocketBinding()->IP, "127.0.0.1");
+}
+
+TEST(Connect, ConnectThreadWakesTheWaitingSliceWhenMade) {
+  TcpPeer peer({PeerStep::Stall()});
+  net::TIdSocketHandle handle;
+  handle.Allocate();
+  handle.SetRemote("127.0.0.1", peer.Port());
+  net::TIdConnectThread thread(&handle);
+  thread.Start();
+  // A ten-minute slice: only the connect's wake-up brings this back in time.
+  thread.SleepUnlessFinished(600000);
+  EXPECT_TRUE(thread.Finished());
+  thread.WaitFor();
+  EXPECT_TRUE(thread.Succeeded());
+  handle.ShutAndClose();
+  peer.Release();
 }
 
 struct TimeoutCase {
