@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "platform/qt/program_start.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace bench {
@@ -31,6 +32,10 @@ class OffscreenApplication {
   explicit OffscreenApplication(char* program) : argv_{program, option_, name_, nullptr}, app_(argc_, argv_) {}
 
  private:
+  // Before the application object: the event dispatcher the program uses.
+  struct Prepared {
+    Prepared() { platform::PrepareEventLoop(); }
+  } prepared_;
   int argc_ = 3;
   char option_[10] = "-platform";
   char name_[10] = "offscreen";

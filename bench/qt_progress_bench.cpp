@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/encoding.h"
+#include "platform/qt/program_start.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace {
@@ -54,6 +55,7 @@ void WaitIdle(platform::QtMainWindow& window) {
 int main(int argc, char** argv) {
   const long blocks = argc > 1 ? std::atol(argv[1]) : 131072;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  platform::PrepareEventLoop();
   QApplication application(argc, argv);
   const std::string prefix = gbk(" 下载速度 ");
 

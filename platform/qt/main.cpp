@@ -10,6 +10,7 @@ int main(int, char** argv) {
   // The program takes no arguments: Qt sees only the program's name.
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
+  platform::PrepareEventLoop();
   QApplication application(qt_argc, qt_argv);
   platform::QtMainWindow window;
   app::TForm1 form(window);

@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
   char platform_option[] = "-platform";
   char platform_name[] = "offscreen";
   char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
+  platform::PrepareEventLoop();
   QApplication application(qt_argc, qt_argv);
 
   platform::QtMainWindow window;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <vector>
 
+#include "platform/qt/program_start.h"
 #include "platform/window.h"
 
 namespace qt_test {
@@ -12,7 +13,10 @@ inline QApplication& App() {
   static int argc = 1;
   static char name[] = "qt_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
+  static QApplication* app = [] {
+    platform::PrepareEventLoop();  // the dispatcher the program uses
+    return new QApplication(argc, argv);
+  }();
   return *app;
 }
 
