@@ -4,9 +4,11 @@
 //
 //   ftp_download HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]
 //
-// HOST must be a loopback address.
+// HOST must be a loopback address. BENCH_RECV_BUFFER sets another receive
+// block size (RecvBufferSize) than the updater's 8192 bytes.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -24,7 +26,8 @@ int main(int argc, char** argv) {
   ftp::TIdFTP client;
   if (!bench::ApplyDownloadArguments(argc, argv, client, "")) return 2;
   client.ReadTimeout = 0;
-  client.RecvBufferSize = 8192;
+  const char* block = std::getenv("BENCH_RECV_BUFFER");
+  client.RecvBufferSize = block != nullptr ? std::max(1, std::atoi(block)) : 8192;
   client.SendBufferSize = 4096;
   int64_t events = 0;
   client.OnWork = [&](net::TIdComponent*, net::TWorkMode, int32_t) { ++events; };
