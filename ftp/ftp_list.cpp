@@ -1,5 +1,6 @@
 #include "ftp/ftp_list.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -69,6 +70,19 @@ std::string WithoutCommas(std::string_view text) {
   return out;
 }
 
+// text without its commas: text itself when it has none (the usual case), or
+// the text rebuilt in scratch.
+std::string_view WithoutCommas(std::string_view text, std::string& scratch) {
+  if (text.find(',') == std::string_view::npos) return text;
+  scratch = WithoutCommas(text);
+  return scratch;
+}
+
+// Whether text upper-cased (ASCII letters only) equals upper.
+bool EqualsUpper(std::string_view text, std::string_view upper) {
+  return text.size() == upper.size() && StartsWithUpper(text, upper);
+}
+
 bool IsBlankLine(const std::string& line) {
   for (char c : line) {
     if (c != ' ' && c != '\t') return false;
@@ -111,11 +125,18 @@ int64_t ReadInt64(std::string_view text, int64_t fallback) {
 
 // 1 to 12 for the English month abbreviations in any letter case, else 0.
 int MonthNumber(std::string_view column) {
+  if (column.size() != 3) return 0;
+  // The three letters upper-cased and packed into one number, compared with
+  // the packed abbreviations.
+  auto pack = [](char a, char b, char c) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(a)) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 | static_cast<unsigned char>(c);
+  };
   static constexpr std::string_view kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                    "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-  if (column.size() != 3) return 0;
+  const uint32_t key = pack(UpperAscii(column[0]), UpperAscii(column[1]), UpperAscii(column[2]));
   for (int m = 0; m < 12; ++m) {
-    if (StartsWithUpper(column, kMonths[m])) return m + 1;
+    if (key == pack(kMonths[m][0], kMonths[m][1], kMonths[m][2])) return m + 1;
   }
   return 0;
 }
@@ -131,6 +152,78 @@ bool PassesPermissionsTest(std::string_view upper) {
 }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Reads a Unix line column by column: a column is a run of bytes up to the
+// next space, trimmed (a tab-only run gives an empty column); runs of spaces
+// count as one.
+class ColumnReader {
+ public:
+  explicit ColumnReader(std::string_view line) : line_(line) {}
+
+  // The next column; false when only spaces are left.
+  bool Next(std::string_view& column) {
+    const size_t begin = SkipSpaces();
+    if (begin == line_.size()) return false;
+    at_ = std::min(line_.find(' ', begin), line_.size());
+    column = Trim(line_.substr(begin, at_ - begin));
+    return true;
+  }
+
+  // The text from the next column on, as it stands in the line.
+  std::string_view Rest() { return line_.substr(SkipSpaces()); }
+
+ private:
+  size_t SkipSpaces() {
+    size_t at = at_;
+    while (at < line_.size() && line_[at] == ' ') ++at;
+    at_ = at;
+    return at;
+  }
+
+  std::string_view line_;
+  size_t at_ = 0;
+};
+
+// The name columns of a Unix line (text starts at the first of them and
+// ends with the line) joined by single spaces. Usually that is text itself:
+// then the view into text comes back and nothing is copied. Otherwise
+// (several spaces in a row, or blanks and control characters at the edge of
+// a column) the name is joined in scratch.
+std::string_view JoinNameColumns(std::string_view text, std::string& scratch) {
+  bool as_is = !text.empty() && !IsControlOrSpace(text.front()) && !IsControlOrSpace(text.back());
+  // With blank-free ends, no space is the first or the last byte.
+  for (size_t space = text.find(' '); as_is && space != std::string_view::npos; space = text.find(' ', space + 1)) {
+    as_is = !IsControlOrSpace(text[space - 1]) && !IsControlOrSpace(text[space + 1]);
+  }
+  if (as_is) return text;
+  scratch.clear();
+  ColumnReader reader(text);
+  std::string_view column;
+  for (bool first = true; reader.Next(column); first = false) {
+    if (!first) scratch.push_back(' ');
+    scratch.append(column);
+  }
+  return scratch;
+}
+
+// "month/day/year time" for the DOS date rule, put together on the stack
+// when it is short (it nearly always is) and on the heap otherwise.
+bool ReadDosDate(std::string_view month, std::string_view day, std::string_view year, std::string_view time,
+                 int current_year, double& result) {
+  const std::string_view parts[] = {month, "/", day, "/", year, " ", time};
+  size_t length = 0;
+  for (std::string_view part : parts) length += part.size();
+  char on_stack[64];
+  std::string on_heap;
+  char* text = on_stack;
+  if (length > sizeof on_stack) {
+    on_heap.resize(length);
+    text = on_heap.data();
+  }
+  char* out = text;
+  for (std::string_view part : parts) out = std::copy(part.begin(), part.end(), out);
+  return TryParseDosDate(std::string_view(text, length), current_year, result);
+}
 
 }  // namespace
 
@@ -155,8 +248,14 @@ TIdFTPListItems::TIdFTPListItems() : clock_(&platform::Now) {}
 TIdFTPListItems::~TIdFTPListItems() = default;
 
 TIdFTPListItem& TIdFTPListItems::AddEntry() {
-  if (count_ == blocks_.size() * kBlockSize) blocks_.push_back(std::make_unique<TIdFTPListItem[]>(kBlockSize));
-  TIdFTPListItem& entry = blocks_[count_ / kBlockSize][count_ % kBlockSize];
+  if (count_ == blocks_.size() * kBlockSize) {
+    // Reserved before it joins the list: a block without its full room must
+    // never take entries, or it would move them as it grows.
+    std::vector<TIdFTPListItem> block;
+    block.reserve(kBlockSize);
+    blocks_.push_back(std::move(block));
+  }
+  TIdFTPListItem& entry = blocks_.back().emplace_back();
   ++count_;
   return entry;
 }
@@ -227,10 +326,10 @@ void TIdFTPListItems::ParseListing(const std::vector<std::string>& Lines) {
     const std::string& line = Lines[i];
     if (IsBlankLine(line)) continue;
     TIdFTPListItem& entry = AddEntry();
-    entry.RawLine = line;
+    entry.RawLine.assign(line);
     if (DetectedFormat == flfNone) continue;
     try {
-      ParseEntry(entry);
+      ParseLine(entry, line);
     } catch (...) {
       // A line that cannot be parsed drops what came before it.
       RemoveAll();
@@ -238,19 +337,21 @@ void TIdFTPListItems::ParseListing(const std::vector<std::string>& Lines) {
   }
 }
 
-void TIdFTPListItems::ParseEntry(TIdFTPListItem& Entry) {
+void TIdFTPListItems::ParseEntry(TIdFTPListItem& Entry) { ParseLine(Entry, Entry.RawLine); }
+
+void TIdFTPListItems::ParseLine(TIdFTPListItem& Entry, std::string_view raw_line) {
   switch (DetectedFormat) {
     case flfNone:
       return;
     case flfDos:
-      ParseDosLine(Entry);
+      ParseDosLine(Entry, raw_line);
       return;
     case flfUnix:
     case flfVax:
-      ParseUnixLine(Entry);
+      ParseUnixLine(Entry, raw_line);
       return;
     case flfNoDetails:
-      Entry.EntryName = std::string(Trim(Entry.RawLine));
+      Entry.EntryName.assign(Trim(raw_line));
       return;
     case flfCustom:
       ParseCustomLine(Entry);
@@ -263,59 +364,55 @@ void TIdFTPListItems::ParseEntry(TIdFTPListItem& Entry) {
 
 // "01-15-08  10:30AM       <DIR>          Update Files"
 // "01-15-08  10:30AM              1,234,567 setup.exe"
-void TIdFTPListItems::ParseDosLine(TIdFTPListItem& Entry) {
-  const std::string_view line = Entry.RawLine;
-  std::string date;
-  date.reserve(24);
-  date.append(Piece(line, 0, 2)).append("/").append(Piece(line, 3, 2)).append("/");
-  date.append(Piece(line, 6, 2)).append(" ");
-
+void TIdFTPListItems::ParseDosLine(TIdFTPListItem& Entry, std::string_view raw_line) {
+  const std::string_view line = raw_line;
   std::string_view rest = Trim(Piece(line, 8, std::string_view::npos));
-  date.append(TakeByteToken(rest, ' '));
+  const std::string_view time = TakeByteToken(rest, ' ');
   rest = Trim(rest);
-  const std::string size_token = WithoutCommas(TakeByteToken(rest, ' '));
-  const bool directory = UpperCase(size_token) == "<DIR>";
+  std::string size_scratch;
+  const std::string_view size_token = WithoutCommas(TakeByteToken(rest, ' '), size_scratch);
+  const bool directory = EqualsUpper(size_token, "<DIR>");
 
-  Entry.EntryName = std::string(Trim(rest));
+  Entry.EntryName.assign(Trim(rest));
   Entry.EntryKind = directory ? litDirectory : litFile;
-  Entry.EntrySize = directory ? 0 : settings::StrToInt64Def(size_token, 0);
+  Entry.EntrySize = directory ? 0 : ReadInt64(size_token, 0);
   double modified = 0;
-  Entry.ModifiedAt = TryParseDosDate(date, CurrentDate().year, modified) ? modified : 0;
+  const bool dated =
+      ReadDosDate(Piece(line, 0, 2), Piece(line, 3, 2), Piece(line, 6, 2), time, CurrentDate().year, modified);
+  Entry.ModifiedAt = dated ? modified : 0;
 }
 
 // "-rw-r--r--   1 ftp      ftp        1024 Mar  5 14:30 read me.txt"
 // "lrwxrwxrwx 1 root root 7 Jan 1 2005 bin -> usr/bin"
 // "drwxr-xr-x 2 ftp 512 Jan 01 12:00 pub" (no owner column)
-void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
+void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_line) {
   // Columns: split at single spaces, runs of spaces count as one; each
-  // column is trimmed and kept even when that leaves it empty (a tab).
-  columns_.clear();
-  const std::string_view line = Trim(Entry.RawLine);
-  size_t at = 0;
-  while (at < line.size()) {
-    if (line[at] == ' ') {
-      ++at;
-      continue;
-    }
-    const size_t begin = at;
-    while (at < line.size() && line[at] != ' ') ++at;
-    columns_.push_back(Trim(line.substr(begin, at - begin)));
+  // column is trimmed and kept even when that leaves it empty (a tab). The
+  // first eight are the fixed columns, whatever follows is the name.
+  ColumnReader reader(Trim(raw_line));
+  std::string_view columns[8];
+  for (std::string_view& column : columns) {
+    if (!reader.Next(column)) throw EIdInvalidFTPListLine("Too few columns in listing line");
   }
-  if (columns_.size() == 8 && !columns_[4].empty() && IsAsciiLetter(columns_[4][0])) {
-    columns_.insert(columns_.begin() + 2, std::string_view());
+  std::string_view name_columns = reader.Rest();
+  if (name_columns.empty() && !columns[4].empty() && IsAsciiLetter(columns[4][0])) {
+    // Eight columns with a month in the fifth: the owner column is missing,
+    // and the last column is the name.
+    name_columns = columns[7];
+    for (size_t i = 7; i > 2; --i) columns[i] = columns[i - 1];
+    columns[2] = std::string_view();
   }
-  if (columns_.size() < 8) throw EIdInvalidFTPListLine("Too few columns in listing line");
 
-  const std::string_view mode = columns_[0];
+  const std::string_view mode = columns[0];
   const char type = mode.empty() ? '\0' : UpperAscii(mode[0]);
-  Entry.OwnerRights = std::string(Piece(mode, 1, 3));
-  Entry.GroupRights = std::string(Piece(mode, 4, 3));
-  Entry.OtherRights = std::string(Piece(mode, 7, 3));
-  Entry.LinkCount = ReadInt32(columns_[1], 0);
-  Entry.OwnerText = std::string(columns_[2]);
-  Entry.GroupText = std::string(columns_[3]);
-  const std::string_view size_text = columns_[4];
-  const int month = MonthNumber(columns_[5]);
+  Entry.OwnerRights.assign(Piece(mode, 1, 3));
+  Entry.GroupRights.assign(Piece(mode, 4, 3));
+  Entry.OtherRights.assign(Piece(mode, 7, 3));
+  Entry.LinkCount = ReadInt32(columns[1], 0);
+  Entry.OwnerText.assign(columns[2]);
+  Entry.GroupText.assign(columns[3]);
+  const std::string_view size_text = columns[4];
+  const int month = MonthNumber(columns[5]);
 
   // Today is looked up only when the line leaves the day or the year to it.
   bool have_today = false;
@@ -328,14 +425,14 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
   };
 
   int32_t day = 0;
-  if (!TryReadInt32(columns_[6], day)) {
+  if (!TryReadInt32(columns[6], day)) {
     today();
     day = now.day;
   }
   int32_t year = 0;
   int32_t hour = 0;
   int32_t minute = 0;
-  const std::string_view year_or_time = columns_[7];
+  const std::string_view year_or_time = columns[7];
   const size_t colon = year_or_time.find(':');  // ':' is below 0x40: no GBK trail byte
   if (colon != std::string_view::npos) {
     today();
@@ -345,12 +442,6 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
   } else if (!TryReadInt32(year_or_time, year)) {
     today();
     year = now.year;
-  }
-
-  std::string name;
-  if (columns_.size() > 8) {
-    name.assign(columns_[8]);
-    for (size_t i = 9; i < columns_.size(); ++i) name.append(" ").append(columns_[i]);
   }
 
   Entry.EntryKind = type == 'D' ? litDirectory : type == 'L' ? litSymbolicLink : litFile;
@@ -366,17 +457,21 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry) {
   }
   Entry.ModifiedAt = date + time;
 
+  std::string name_scratch;
+  std::string_view name = JoinNameColumns(name_columns, name_scratch);
   if (Entry.EntryKind == litSymbolicLink) {
-    const size_t arrow = net::FindToken(name, " -> ");
-    if (arrow != std::string::npos) {
-      Entry.LinkTarget = name.substr(arrow + 4);
-      name.resize(arrow);
+    // A space is never the second byte of a GBK character, so the first
+    // " -> " a plain search finds is the one net::FindToken finds.
+    const size_t arrow = name.find(" -> ");
+    if (arrow != std::string_view::npos) {
+      Entry.LinkTarget.assign(name.substr(arrow + 4));
+      name = name.substr(0, arrow);
     } else {
       // A link listed without its target: keep the whole name.
       Entry.LinkTarget.clear();
     }
   }
-  Entry.EntryName = std::move(name);
+  Entry.EntryName.assign(name);
 }
 
 }  // namespace ftp

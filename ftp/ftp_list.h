@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,7 +48,10 @@ class EIdInvalidFTPListLine : public net::EIdException {
 
 class TIdFTPListItem {
  public:
-  TIdFTPListItem() = default;
+  // Written out rather than defaulted: a defaulted constructor makes
+  // TIdFTPListItem() zero the whole entry before setting the initial values,
+  // and a listing builds one entry per line.
+  TIdFTPListItem() {}  // NOLINT(modernize-use-equals-default)
   virtual ~TIdFTPListItem() = default;
 
   // Copies every field of source.
@@ -57,6 +59,7 @@ class TIdFTPListItem {
 
   int64_t EntrySize = 0;
   int32_t LinkCount = 0;
+  TFTPListItemType EntryKind = litFile;  // beside LinkCount: no padding of its own
   std::string RawLine;
   std::string EntryName;
   std::string GroupRights = "???";
@@ -66,7 +69,6 @@ class TIdFTPListItem {
   std::string OtherRights = "???";
   double ModifiedAt = 0;  // local time as listed, days since 1899-12-30
   std::string LinkTarget;
-  TFTPListItemType EntryKind = litFile;
 };
 
 // Fills an entry of an flfCustom listing from its RawLine.
@@ -121,24 +123,28 @@ class TIdFTPListItems {
     int day = 0;
   };
 
-  void ParseDosLine(TIdFTPListItem& Entry);
-  void ParseUnixLine(TIdFTPListItem& Entry);
+  // ParseEntry's work on raw_line, a text equal to Entry.RawLine. A listing
+  // passes its input line, which copying it into RawLine has just brought
+  // into the cache; reading the fresh copy instead would wait for its memory.
+  void ParseLine(TIdFTPListItem& Entry, std::string_view raw_line);
+  void ParseDosLine(TIdFTPListItem& Entry, std::string_view raw_line);
+  void ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_line);
   // Today's date: the one ParseListing read when it started, or the clock's
   // now for a ParseEntry outside a listing.
   Today CurrentDate() const;
 
-  // Entries live in blocks of kBlockSize made with their initial values, so
-  // a listing of a million lines costs thousands of allocations, not a
-  // million; unused entries of the last block are simply never handed out.
+  // Entries live in blocks of kBlockSize, so a listing of a million lines
+  // costs thousands of block allocations, not a million. A block reserves
+  // room for kBlockSize entries and each entry is built only when AddEntry
+  // hands it out, right before the line fills it; a block never grows past
+  // its reservation, so entries never move.
   static constexpr size_t kBlockSize = 256;
-  std::vector<std::unique_ptr<TIdFTPListItem[]>> blocks_;
+  std::vector<std::vector<TIdFTPListItem>> blocks_;
   size_t count_ = 0;
   ClockFunction clock_;
   // One listing is read against one date, taken when ParseListing starts.
   bool listing_date_set_ = false;
   Today listing_date_;
-  // Reused by every Unix line, so a listing costs no allocation per column.
-  std::vector<std::string_view> columns_;
 };
 
 }  // namespace ftp

@@ -119,6 +119,87 @@ TEST(UnixListingLine, FillsEveryFieldFromRealLookingLines) {
   }
 }
 
+TEST(UnixListingLine, NameColumnsAreJoinedBySingleSpaces) {
+  struct Case {
+    std::string line;
+    TFTPListItemType kind;
+    std::string name;
+    std::string target;
+  };
+  const std::string head = "-rw-r--r-- 1 a b 5 Jan 1 2005 ";
+  const std::string link = "lrwxrwxrwx 1 a b 5 Jan 1 2005 ";
+  const std::vector<Case> cases = {
+      {head + "plain.txt", litFile, "plain.txt", ""},
+      {head + "two words", litFile, "two words", ""},
+      {head + "  many    spaces  here", litFile, "many spaces here", ""},
+      // A tab inside a column stays; at the edge of a column it goes.
+      {head + "in\tside", litFile, "in\tside", ""},
+      {head + "edge\t next", litFile, "edge next", ""},
+      {head + "edge \tnext", litFile, "edge next", ""},
+      // A tab-only column is an empty column: two spaces around it remain.
+      {head + "left \t right", litFile, "left  right", ""},
+      {head + "\x01\x02 lead", litFile, " lead", ""},
+      // The arrow is found in the joined name.
+      {link + "from   ->   to  there", litSymbolicLink, "from", "to there"},
+      {link + "from\t -> to", litSymbolicLink, "from", "to"},
+      {link + "from->to", litSymbolicLink, "from->to", ""},
+      {link + "-> to", litSymbolicLink, "-> to", ""},
+      {link + "from ->", litSymbolicLink, "from ->", ""},
+      {link + "from -> ", litSymbolicLink, "from ->", ""},
+      {link + "a -> ", litSymbolicLink, "a ->", ""},
+      {link + "a \t -> b", litSymbolicLink, "a ", "b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    FixedListing listing(flfUnix);
+    listing.ParseListing({c.line});
+    ASSERT_EQ(listing.Count(), 1);
+    EXPECT_EQ(listing.Items(0).EntryKind, c.kind);
+    EXPECT_EQ(listing.Items(0).EntryName, c.name);
+    EXPECT_EQ(listing.Items(0).LinkTarget, c.target);
+    EXPECT_EQ(listing.Items(0).EntrySize, 5);
+  }
+}
+
+TEST(UnixListingLine, ParsingAnEntryAgainReplacesWhatTheLineGives) {
+  FixedListing listing(flfUnix);
+  TIdFTPListItem item;
+  item.RawLine = "lrwxrwxrwx 3 someone agroup 12345 Jan 1 2005 a-long-link-name -> a/long/target/path";
+  listing.ParseEntry(item);
+  EXPECT_EQ(item.EntryName, "a-long-link-name");
+  EXPECT_EQ(item.LinkTarget, "a/long/target/path");
+
+  // A file line leaves the link target alone; every other field is the new
+  // line's.
+  item.RawLine = "-rw-r--r-- 1 me us 7 Feb 2 2006 f";
+  listing.ParseEntry(item);
+  EXPECT_EQ(item.EntryKind, litFile);
+  EXPECT_EQ(item.EntryName, "f");
+  EXPECT_EQ(item.LinkTarget, "a/long/target/path");
+  EXPECT_EQ(item.OwnerText, "me");
+  EXPECT_EQ(item.GroupText, "us");
+  EXPECT_EQ(item.OwnerRights + item.GroupRights + item.OtherRights, "rw-r--r--");
+  EXPECT_EQ(item.LinkCount, 1);
+  EXPECT_EQ(item.EntrySize, 7);
+  EXPECT_DOUBLE_EQ(item.ModifiedAt, At(2006, 2, 2, 0, 0, 0, 999));
+
+  // A link without an arrow clears the target.
+  item.RawLine = "lrwxrwxrwx 1 me us 7 Feb 2 2006 lonely";
+  listing.ParseEntry(item);
+  EXPECT_EQ(item.EntryName, "lonely");
+  EXPECT_EQ(item.LinkTarget, "");
+
+  // A bad date fails after the columns before it were taken, and leaves the
+  // name alone.
+  item.RawLine = "drwx------ 9 x y 8 Feb 30 2006 later";
+  EXPECT_THROW(listing.ParseEntry(item), EIdInvalidFTPListLine);
+  EXPECT_EQ(item.OwnerText, "x");
+  EXPECT_EQ(item.OwnerRights + item.GroupRights + item.OtherRights, "rwx------");
+  EXPECT_EQ(item.EntryKind, litDirectory);
+  EXPECT_EQ(item.EntrySize, 8);
+  EXPECT_EQ(item.EntryName, "lonely");
+}
+
 TEST(UnixListingLine, TimeOfDayBelongsToLastYearWhenItsMonthIsStillAhead) {
   struct Case {
     double today;
@@ -254,6 +335,20 @@ TEST(DosListingLine, FillsNameSizeKindAndDate) {
       {"01-15-08", litFile, "", 0, At(2008, 1, 15)},
       {"01-15-08  10:30AM       <DIR>          \xD6\xD0\xCE\xC4", litDirectory, "\xD6\xD0\xCE\xC4", 0,
        At(2008, 1, 15, 10, 30)},
+      // Commas go before the size is read, and before "<DIR>" is looked for.
+      {"01-15-08  10:30AM  1,234,567,890,123,456 big", litFile, "big", INT64_C(1234567890123456),
+       At(2008, 1, 15, 10, 30)},
+      {"01-15-08  10:30AM       <D,IR>         commas", litDirectory, "commas", 0, At(2008, 1, 15, 10, 30)},
+      {"01-15-08  10:30AM              ,,,,,,, commas only", litFile, "commas only", 0, At(2008, 1, 15, 10, 30)},
+      // Whatever follows a time that reads is ignored, however long.
+      {"01-15-08  10:30AM.................................................................... 9 long",
+       litFile, "long", 9, At(2008, 1, 15, 10, 30)},
+      {"01-15-08  10:30.................................................................XX 9 long", litFile,
+       "long", 9, At(2008, 1, 15, 10, 30)},
+      {"01-15-08  10:30..................................................................PM 9 long", litFile,
+       "long", 9, At(2008, 1, 15, 10, 30)},
+      {"01-15-08  xx:30................................................................... 9 long", litFile,
+       "long", 9, 0},
   };
   for (const DosCase& c : cases) {
     SCOPED_TRACE(c.line);
