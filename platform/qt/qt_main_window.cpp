@@ -332,16 +332,16 @@ void QtMainWindow::SetText(TextSlot slot, const std::string& text) {
 }
 
 void QtMainWindow::DrawSoon() {
-  // A draw is already due at the end of this frame.
-  if (draw_timer_.isActive()) return;
   const Clock::time_point now = Clock::now();
   const auto since = now - last_draw_;
   if (since >= kFrame) {
     Flush();
     return;
   }
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(kFrame - since);
-  draw_timer_.start(static_cast<int>(left.count()));
+  if (!draw_timer_.isActive()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(kFrame - since);
+    draw_timer_.start(static_cast<int>(left.count()));
+  }
 }
 
 void QtMainWindow::Flush() {
