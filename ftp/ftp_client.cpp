@@ -67,6 +67,17 @@ net::TIdIOHandlerSocket* SocketHandlerOf(net::TIdTCPConnection& connection) {
   return dynamic_cast<net::TIdIOHandlerSocket*>(connection.IOHandler());
 }
 
+// The receive window a data connection starts with: a file arrives in small
+// blocks, and the system's initial window would hold a fast transfer back.
+constexpr int32_t kDataReceiveWindow = 4 * 1024 * 1024;
+
+void WidenReceiveWindow(net::TIdTCPConnection& data) {
+  net::TIdIOHandlerSocket* handler = SocketHandlerOf(data);
+  if (handler != nullptr && handler->SocketBinding() != nullptr) {
+    handler->SocketBinding()->WidenReceiveWindow(kDataReceiveWindow);
+  }
+}
+
 }  // namespace
 
 TIdFTP::TIdFTP() { StorePort(21); }
@@ -340,6 +351,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       data_connection_ = std::move(client);
       try {
         data.Connect(net::TimeoutDefault);
+        WidenReceiveWindow(data);
         if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
         SendCommand(command, started);
         accepted = true;
@@ -364,6 +376,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       SendCommand(command, started);
       accepted = true;
       data.WaitForConnection();
+      WidenReceiveWindow(data);
       data.ReadIntoStream(destination, -1, true);
     }
   } catch (...) {

@@ -118,6 +118,10 @@ int TIdSocketHandle::ReceiveBytes(void* buffer, int32_t length, int flags) {
   return Stack().ReceiveBytes(socket_id_, buffer, length, flags);
 }
 
+void TIdSocketHandle::WidenReceiveWindow(int32_t bytes) {
+  if (is_open_) Stack().WidenReceiveWindow(socket_id_, bytes);
+}
+
 void TIdSocketHandle::SetOption(int level, int option, const void* value, int length) {
   Stack().CheckSocketResult(Stack().SetOption(socket_id_, level, option, value, length));
 }

@@ -59,6 +59,8 @@ class TIdSocketHandle {
   int ReceiveBytes(void* buffer, int32_t length, int flags = 0);
   // Raises EIdSocketError on failure.
   void SetOption(int level, int option, const void* value, int length);
+  // A larger initial receive window for a bulk transfer; best effort.
+  void WidenReceiveWindow(int32_t bytes);
   // Shuts sending down and closes, once; SocketId keeps its old value.
   virtual void ShutAndClose();
   // Forgets the socket without closing it, and the remote address; with

@@ -199,6 +199,10 @@ int TIdStack::Select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdSta
   return platform::sockets::Select(read, write, error, wait);
 }
 
+void TIdStack::WidenReceiveWindow(TIdStackSocketHandle socket, int32_t bytes) {
+  platform::sockets::WidenReceiveWindow(socket, bytes);
+}
+
 int TIdStack::SetOption(TIdStackSocketHandle socket, int level, int option, const void* value, int length) {
   return platform::sockets::SetOption(socket, level, option, value, length);
 }

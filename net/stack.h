@@ -84,6 +84,7 @@ class TIdStack {
   int Select(std::vector<TIdStackSocketHandle>* read, std::vector<TIdStackSocketHandle>* write,
              std::vector<TIdStackSocketHandle>* error, int32_t timeout);
   int SetOption(TIdStackSocketHandle socket, int level, int option, const void* value, int length);
+  void WidenReceiveWindow(TIdStackSocketHandle socket, int32_t bytes);
   TIdStackSocketHandle OpenSocket(int family, int type, int protocol);
   int Shutdown(TIdStackSocketHandle socket, int how);
   // "Socket Error # <number>" CR LF and the number's text.

@@ -260,6 +260,21 @@ int SetOption(int socket, int level, int option, const void* value, int length) 
   return ::setsockopt(socket, level, option, value, static_cast<socklen_t>(length)) == 0 ? 0 : Fail(errno);
 }
 
+void WidenReceiveWindow(int socket, int bytes) {
+  // Linux grows a receive buffer by the bytes read within one measured round
+  // trip. On loopback and fast local networks the round trip is a few
+  // microseconds, so a reader that takes 8 KB a time never lets it grow: the
+  // window stays near 64 KB and a transfer needs twice the segments and
+  // acknowledgements. A fixed SO_RCVBUF would switch the growth off (and
+  // rmem_max keeps it small on a stock kernel, too small for long links).
+  // Raising the low-water mark enlarges the buffer and window clamp without
+  // locking them, within the kernel's own limit for growth; setting it back
+  // to 1 at once restores when the socket counts as readable.
+  ::setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes);
+  const int one = 1;
+  ::setsockopt(socket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+}
+
 int LocalAddress(int socket, uint32_t& address, int& port) {
   sockaddr_in a{};
   socklen_t length = sizeof a;

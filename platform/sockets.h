@@ -47,6 +47,10 @@ int ReceiveNow(int socket, void* data, size_t length);
 int Shutdown(int socket, int how);
 int Close(int socket);
 int SetOption(int socket, int level, int option, const void* value, int length);
+// Lets a connected TCP socket's receive window start at about bytes instead
+// of the system's small initial one, leaving the kernel's own growth of the
+// buffer on; best effort, nothing is reported. See the definition for why.
+void WidenReceiveWindow(int socket, int bytes);
 int LocalAddress(int socket, uint32_t& address, int& port);
 int PeerAddress(int socket, uint32_t& address, int& port);
 

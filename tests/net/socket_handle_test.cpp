@@ -276,6 +276,41 @@ TEST(SocketHandle, ListenAcceptAndAddresses) {
   EXPECT_FALSE(late.IsOpen());
 }
 
+int IntOption(net::TIdStackSocketHandle socket, int option) {
+  int value = 0;
+  socklen_t length = sizeof value;
+  ::getsockopt(socket, SOL_SOCKET, option, &value, &length);
+  return value;
+}
+
+TEST(SocketHandle, WidenedReceiveWindowKeepsASingleByteReadable) {
+  net::TIdSocketHandle listener;
+  listener.Allocate();
+  listener.IP = "127.0.0.25";
+  listener.BindLocal();
+  listener.ListenOn(15);
+  net::TIdSocketHandle client;
+  client.Allocate();
+  client.SetRemote("127.0.0.25", listener.Port);
+  net::TIdStackUse use;
+  use.Stack().CheckSocketResult(client.Connect());
+  net::TIdSocketHandle accepted;
+  ASSERT_TRUE(accepted.Accept(listener.SocketId()));
+
+  const int buffer_before = IntOption(accepted.SocketId(), SO_RCVBUF);
+  accepted.WidenReceiveWindow(4 * 1024 * 1024);
+  EXPECT_GT(IntOption(accepted.SocketId(), SO_RCVBUF), buffer_before);
+  // The low-water mark is back at one byte: a lone byte still wakes the wait.
+  EXPECT_EQ(IntOption(accepted.SocketId(), SO_RCVLOWAT), 1);
+  ASSERT_EQ(client.SendBytes("x", 1), 1);
+  ASSERT_TRUE(accepted.WaitReadable(20000));
+  char byte = 0;
+  EXPECT_EQ(accepted.ReceiveBytes(&byte, 1), 1);
+
+  accepted.ShutAndClose();
+  accepted.WidenReceiveWindow(4 * 1024 * 1024);  // a closed handle: nothing
+}
+
 TEST(SocketHandle, ShutAndCloseClosesOnceAndForgetSocketNever) {
   net::TIdSocketHandle handle;
   handle.Allocate();
