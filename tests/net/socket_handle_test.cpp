@@ -242,18 +242,26 @@ TEST(BindLocal, PortOutsideTheTcpRangeIsAnInvalidArgument) {
   }
 }
 
-TEST(SocketHandle, ListenAcceptAndAddresses) {
-  net::TIdSocketHandle listener;
-  listener.Allocate();
-  listener.IP = "127.0.0.24";
-  listener.BindLocal();
-  listener.ListenOn(15);
-
-  net::TIdSocketHandle client;
-  client.Allocate();
-  client.SetRemote("127.0.0.24", listener.Port);
+// A listener on address, a client connected to it; Accept makes the third.
+struct LoopbackPair {
+  explicit LoopbackPair(const char* address) {
+    listener.Allocate();
+    listener.IP = address;
+    listener.BindLocal();
+    listener.ListenOn(15);
+    client.Allocate();
+    client.SetRemote(address, listener.Port);
+    use.Stack().CheckSocketResult(client.Connect());
+  }
   net::TIdStackUse use;
-  use.Stack().CheckSocketResult(client.Connect());
+  net::TIdSocketHandle listener;
+  net::TIdSocketHandle client;
+};
+
+TEST(SocketHandle, ListenAcceptAndAddresses) {
+  LoopbackPair pair("127.0.0.24");
+  net::TIdSocketHandle& listener = pair.listener;
+  net::TIdSocketHandle& client = pair.client;
   EXPECT_EQ(client.RemoteIP(), "127.0.0.24");
   EXPECT_EQ(client.IP, "127.0.0.1");
 
@@ -284,25 +292,16 @@ int IntOption(net::TIdStackSocketHandle socket, int option) {
 }
 
 TEST(SocketHandle, WidenedReceiveWindowKeepsASingleByteReadable) {
-  net::TIdSocketHandle listener;
-  listener.Allocate();
-  listener.IP = "127.0.0.25";
-  listener.BindLocal();
-  listener.ListenOn(15);
-  net::TIdSocketHandle client;
-  client.Allocate();
-  client.SetRemote("127.0.0.25", listener.Port);
-  net::TIdStackUse use;
-  use.Stack().CheckSocketResult(client.Connect());
+  LoopbackPair pair("127.0.0.25");
   net::TIdSocketHandle accepted;
-  ASSERT_TRUE(accepted.Accept(listener.SocketId()));
+  ASSERT_TRUE(accepted.Accept(pair.listener.SocketId()));
 
   const int buffer_before = IntOption(accepted.SocketId(), SO_RCVBUF);
   accepted.WidenReceiveWindow(4 * 1024 * 1024);
   EXPECT_GT(IntOption(accepted.SocketId(), SO_RCVBUF), buffer_before);
   // The low-water mark is back at one byte: a lone byte still wakes the wait.
   EXPECT_EQ(IntOption(accepted.SocketId(), SO_RCVLOWAT), 1);
-  ASSERT_EQ(client.SendBytes("x", 1), 1);
+  ASSERT_EQ(pair.client.SendBytes("x", 1), 1);
   ASSERT_TRUE(accepted.WaitReadable(20000));
   char byte = 0;
   EXPECT_EQ(accepted.ReceiveBytes(&byte, 1), 1);
