@@ -4,24 +4,32 @@
 
 namespace app::texts {
 
-const std::string kChecking = gbk("检测升级文件...");
-const std::string kAnalysing = gbk("分析升级文件...");
-const std::string kCheckFailed = gbk("不能连接服务器，检测升级文件失败!");
-const std::string kUpToDate = gbk("已是最新版本！没有升级文件!");
-const std::string kDownloading = gbk("正在下载升级文件...");
-const std::string kReady = gbk("就绪...");
-const std::string kConnected = gbk("连接服务器成功");
-const std::string kSpeedPrefix = gbk(" 下载速度 ");
-const std::string kTransferDone = gbk(" 完成.");
-const std::string kDisconnectQuestion = gbk("断开当前连接吗？");
-const std::string kTransferBusy = gbk("正在传送文件，请稍候！");
-const std::string kNotDownloaded = gbk("未下载");
-const std::string kDownloadingRow = gbk("下载中");
-const std::string kRowDone = gbk("完成");
-const std::string kRowFailed = gbk("失败");
-const std::string kKindDirectory = gbk("目录");
-const std::string kKindFile = gbk("文件");
-const std::string kKindLink = gbk("符号链接");
+const std::string& Text::Gbk() const {
+  std::call_once(converted_, [this] { gbk_ = std::make_unique<const std::string>(platform::Utf8ToGbk(utf8_)); });
+  return *gbk_;
+}
+
+constinit const Text kConnecting("正在连接服务器...");
+constinit const Text kChecking("检测升级文件...");
+constinit const Text kAnalysing("分析升级文件...");
+constinit const Text kCheckFailed("不能连接服务器，检测升级文件失败!");
+constinit const Text kUpToDate("已是最新版本！没有升级文件!");
+constinit const Text kDownloading("正在下载升级文件...");
+constinit const Text kReady("就绪...");
+constinit const Text kDownloadIncomplete("下载未完成：有文件下载失败，请重新检测!");
+constinit const Text kDownloadWriteFailed("下载失败：无法写入本地文件，请检查磁盘空间后重新检测!");
+constinit const Text kConnected("连接服务器成功");
+constinit const Text kSpeedPrefix(" 下载速度 ");
+constinit const Text kTransferDone(" 完成.");
+constinit const Text kDisconnectQuestion("断开当前连接吗？");
+constinit const Text kTransferBusy("正在传送文件，请稍候！");
+constinit const Text kNotDownloaded("未下载");
+constinit const Text kDownloadingRow("下载中");
+constinit const Text kRowDone("完成");
+constinit const Text kRowFailed("失败");
+constinit const Text kKindDirectory("目录");
+constinit const Text kKindFile("文件");
+constinit const Text kKindLink("符号链接");
 
 std::string UpperAscii(std::string text) {
   for (char& c : text) {

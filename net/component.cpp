@@ -22,7 +22,13 @@ void TIdComponent::StartWork(TWorkMode mode, int32_t max) {
   if (++work.Level == 1) {
     work.Max = max;
     work.Count = 0;
-    if (OnWorkBegin) OnWorkBegin(this, mode, max);
+    try {
+      if (OnWorkBegin) OnWorkBegin(this, mode, max);
+    } catch (...) {
+      // A work whose start failed never began: no end will come for it.
+      --work.Level;
+      throw;
+    }
   }
 }
 
@@ -36,7 +42,12 @@ void TIdComponent::ReportWork(TWorkMode mode, int32_t n) {
 
 void TIdComponent::FinishWork(TWorkMode mode) {
   TWorkRecord& work = work_[mode == wmWrite ? 1 : 0];
-  if (work.Level == 1 && OnWorkEnd) OnWorkEnd(this, mode);
+  try {
+    if (work.Level == 1 && OnWorkEnd) OnWorkEnd(this, mode);
+  } catch (...) {
+    --work.Level;  // the work is over even when its end handler failed
+    throw;
+  }
   --work.Level;
 }
 

@@ -61,11 +61,13 @@ class TIdComponent : public TIdBaseComponent {
   TWorkEndEvent OnWorkEnd;
 
   // Opens a work of the mode; only the outermost start stores the maximum,
-  // resets the count and fires OnWorkBegin.
+  // resets the count and fires OnWorkBegin. When OnWorkBegin raises, the
+  // work is not open.
   virtual void StartWork(TWorkMode mode, int32_t max);
   // Adds n to the count and fires OnWork, only while a work of the mode is open.
   virtual void ReportWork(TWorkMode mode, int32_t n);
-  // Closes a work; the outermost one fires OnWorkEnd.
+  // Closes a work; the outermost one fires OnWorkEnd. The work is closed
+  // also when OnWorkEnd raises.
   virtual void FinishWork(TWorkMode mode);
 
   const TWorkRecord& WorkRecord(TWorkMode mode) const { return work_[mode == wmWrite ? 1 : 0]; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
@@ -35,17 +37,41 @@ void TIdIOHandler::RemoveWatcher(Watcher* watcher) {
 
 // The connect thread.
 
+struct TIdConnectThread::Shared {
+  TIdSocketHandle* binding = nullptr;
+  TIdStackSocketHandle socket = Id_INVALID_SOCKET;
+  std::string host;
+  int32_t port = 0;
+
+  mutable std::mutex lock;
+  std::condition_variable finished_signal;
+  bool finished = false;
+  bool looked_up = false;  // the look-up is over (or there was none)
+  bool abandoned = false;
+  std::string address;
+  std::exception_ptr failure;
+  bool succeeded = false;
+};
+
+TIdConnectThread::TIdConnectThread(TIdSocketHandle* binding, std::string host, int32_t port)
+    : SocketBinding(binding), shared_(std::make_shared<Shared>()) {
+  shared_->binding = binding;
+  shared_->host = std::move(host);
+  shared_->port = port;
+  shared_->looked_up = shared_->host.empty();
+}
+
 TIdConnectThread::~TIdConnectThread() { WaitFor(); }
 
 void TIdConnectThread::Start() {
-  const TIdStackSocketHandle socket = SocketBinding->SocketId();
-  // From here on a close of the socket by the interface thread is left to
-  // the connect, even if the thread has not reached it yet.
-  platform::sockets::PrepareConnect(socket);
+  shared_->socket = SocketBinding->SocketId();
+  // From here on a close of the socket by the waiting thread is left to the
+  // connect thread, even if it has not reached the connect yet.
+  platform::sockets::PrepareConnect(shared_->socket);
   try {
-    thread_ = std::thread([this] { Execute(); });
+    thread_ = std::thread([shared = shared_] { Execute(shared); });
   } catch (...) {
-    platform::sockets::CancelConnect(socket);
+    platform::sockets::FinishConnect(shared_->socket);
     throw;
   }
 }
@@ -54,32 +80,85 @@ void TIdConnectThread::WaitFor() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TIdConnectThread::Execute() {
-  try {
-    TIdStack* stack = SharedStack();
-    const int result = SocketBinding->Connect(Id_PF_INET4);
-    // A close under the connect (the time-out's) ends it with a bad handle
-    // or not-a-socket error: no failure to report.
-    if (!stack->CheckSocketResult(result, {10009, 10038})) succeeded_ = true;
-  } catch (const std::exception& e) {
-    FailureText = e.what();
-    if (FailureText.empty()) FailureText = "Connect failed.";
-  } catch (...) {
-    FailureText = "Connect failed.";
+void TIdConnectThread::Execute(const std::shared_ptr<Shared>& shared) {
+  const TIdStackUse stack;
+  std::exception_ptr failure;
+  bool succeeded = false;
+  if (!shared->host.empty()) {
+    std::string address;
+    try {
+      address = stack.Stack().LookupHost(shared->host);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      std::lock_guard<std::mutex> lock(shared->lock);
+      // Abandoned: the socket and the handle may be gone by now.
+      if (shared->abandoned) return;
+      shared->looked_up = true;
+      shared->address = address;
+    }
+    if (!failure) shared->binding->SetRemote(address, shared->port);
   }
+  if (!failure) {
+    try {
+      const int result = shared->binding->Connect(Id_PF_INET4);
+      // A close under the connect (the time-out's) ends it with a bad handle
+      // or not-a-socket error: no failure to report.
+      if (!stack.Stack().CheckSocketResult(result, {10009, 10038})) succeeded = true;
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  // Done with the socket: a close that came meanwhile happens now.
+  if (platform::sockets::FinishConnect(shared->socket)) succeeded = false;
   {
     // Under the lock, so a waiter between its check and its sleep cannot
     // miss the wake-up.
-    std::lock_guard<std::mutex> lock(finished_lock_);
-    finished_.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(shared->lock);
+    shared->failure = failure;
+    shared->succeeded = succeeded;
+    shared->finished = true;
   }
-  finished_signal_.notify_all();
+  shared->finished_signal.notify_all();
+}
+
+bool TIdConnectThread::Finished() const {
+  std::lock_guard<std::mutex> lock(shared_->lock);
+  return shared_->finished;
+}
+
+std::string TIdConnectThread::ResolvedAddress() const {
+  std::lock_guard<std::mutex> lock(shared_->lock);
+  return shared_->address;
 }
 
 void TIdConnectThread::SleepUnlessFinished(int32_t milliseconds) {
   if (milliseconds <= 0) return;
-  std::unique_lock<std::mutex> lock(finished_lock_);
-  finished_signal_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return Finished(); });
+  std::unique_lock<std::mutex> lock(shared_->lock);
+  shared_->finished_signal.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return shared_->finished; });
+}
+
+bool TIdConnectThread::Abandon() {
+  if (!thread_.joinable()) return false;
+  {
+    std::lock_guard<std::mutex> lock(shared_->lock);
+    if (shared_->looked_up) return false;
+    shared_->abandoned = true;
+  }
+  platform::sockets::FinishConnect(shared_->socket);
+  thread_.detach();
+  return true;
+}
+
+std::exception_ptr TIdConnectThread::Failure() const {
+  std::lock_guard<std::mutex> lock(shared_->lock);
+  return shared_->failure;
+}
+
+bool TIdConnectThread::Succeeded() const {
+  std::lock_guard<std::mutex> lock(shared_->lock);
+  return shared_->succeeded;
 }
 
 // The socket I/O handler.
@@ -165,58 +244,81 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int32_t port, const 
   binding_->BindLocal();
 
   if (!TIdStack::IsDottedAddress(target_host)) ReportStatus(hsResolving, target_host);
-  binding_->SetRemote(Stack().LookupHost(target_host), target_port);
   if (!UseNagle) {
     const int32_t one = 1;
     binding_->SetOption(Id_SOCKETOPTIONLEVEL_TCP, Id_TCP_NODELAY, &one, sizeof one);
   }
-  ReportStatus(hsConnecting, binding_->RemoteIP());
 
   if (timeout != TimeoutDefault && timeout != 0) {
-    ConnectWithTimeout(timeout);
+    ConnectWithTimeout(timeout, target_host, target_port);
   } else if (TIdAntiFreezeBase::AntiFreezeInUse()) {
-    ConnectWithTimeout(kResponsiveConnectTimeout);
+    ConnectWithTimeout(kResponsiveConnectTimeout, target_host, target_port);
   } else {
+    binding_->SetRemote(Stack().LookupHost(target_host), target_port);
+    ReportStatus(hsConnecting, binding_->RemoteIP());
     Stack().CheckSocketResult(binding_->Connect(Id_PF_INET4));
   }
 
   socks.NegotiateSocks(host, port);
 }
 
-void TIdIOHandlerSocket::ConnectWithTimeout(int32_t timeout) {
+void TIdIOHandlerSocket::ConnectWithTimeout(int32_t timeout, const std::string& host, int32_t port) {
   const bool infinite = timeout == TimeoutInfinite;
-  TIdConnectThread thread(binding_.get());
+  TIdConnectThread thread(binding_.get(), host, port);
   thread.Start();
+
+  // The resolved address is reported once, as soon as it is known.
+  bool connecting_reported = false;
+  auto report_connecting = [&] {
+    if (connecting_reported) return;
+    const std::string address = thread.ResolvedAddress();
+    if (address.empty()) return;
+    connecting_reported = true;
+    ReportStatus(hsConnecting, address);
+  };
+  // The socket is closed under the thread; a thread still looking up is
+  // left to end by itself, any other ends at once and is waited for.
+  auto stop = [&] {
+    thread.Terminate();
+    CloseHandler();
+    if (!thread.Abandon()) thread.WaitFor();
+  };
 
   int32_t slice = kConnectSlice;
   if (TIdAntiFreezeBase::AntiFreezeInUse()) slice = std::min(ActiveAntiFreeze()->IdleTimeOut, kConnectSlice);
   // A slice below 1 ms would never let the time-out pass.
   slice = std::max<int32_t>(slice, 1);
 
-  int32_t left = infinite ? slice + 1 : timeout;
-  while (left > slice) {
-    thread.SleepUnlessFinished(slice);
-    left -= slice;
-    TIdAntiFreezeBase::KeepResponsive(true);
-    if (thread.Finished()) {
-      left = 0;
-      break;
+  try {
+    int32_t left = infinite ? slice + 1 : timeout;
+    while (left > slice) {
+      thread.SleepUnlessFinished(slice);
+      left -= slice;
+      report_connecting();
+      TIdAntiFreezeBase::KeepResponsive(true);
+      if (thread.Finished()) {
+        left = 0;
+        break;
+      }
+      if (infinite) left = slice + 1;
     }
-    if (infinite) left = slice + 1;
+    thread.SleepUnlessFinished(left);
+    report_connecting();
+  } catch (...) {
+    // A handler run while waiting failed: the connect must not outlive it.
+    stop();
+    throw;
   }
-  thread.SleepUnlessFinished(left);
 
   if (thread.Finished()) {
     thread.WaitFor();
-    if (!thread.FailureText.empty()) throw EIdConnectException(thread.FailureText);
+    if (const std::exception_ptr failure = thread.Failure()) std::rethrow_exception(failure);
     // Closed under the connect by someone else (a handler run while waiting):
     // the connection was not made, whatever the ignored error said.
     if (!thread.Succeeded() || !binding_ || !binding_->IsOpen()) throw EIdClosedSocket();
     return;
   }
-  thread.Terminate();
-  CloseHandler();
-  thread.WaitFor();
+  stop();
   throw EIdConnectTimeout();
 }
 

@@ -4,10 +4,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,42 +52,54 @@ class TIdIOHandler : public TIdComponent {
   std::vector<Watcher*> watchers_;
 };
 
-// Runs one blocking connect of a socket handle (not owned). Created
-// suspended; the finished mark (with the wake-up of a waiting interface
-// thread) is the only thing the two threads share while it runs,
-// FailureText is read only after it.
+// Runs one blocking connect of a socket handle (not owned), after looking up
+// the host when one is given, so that the look-up too is bounded by the
+// caller's time-out. Created suspended. From Start on the socket stays
+// registered with the platform until the thread is done with it, so a close
+// by the waiting thread is deferred to the connect thread and never hits a
+// reused descriptor. The two threads share only the state below, under its
+// lock; the outcome is read after the thread has finished.
 class TIdConnectThread {
  public:
-  explicit TIdConnectThread(TIdSocketHandle* binding) : SocketBinding(binding) {}
-  ~TIdConnectThread();  // waits for the thread
+  // host empty: the binding's remote address is set already.
+  explicit TIdConnectThread(TIdSocketHandle* binding, std::string host = {}, int32_t port = 0);
+  ~TIdConnectThread();  // waits for the thread, unless it was abandoned
   TIdConnectThread(const TIdConnectThread&) = delete;
   TIdConnectThread& operator=(const TIdConnectThread&) = delete;
 
   TIdSocketHandle* SocketBinding;
-  // The message of the connect's failure; empty unless it failed.
-  std::string FailureText;
 
   void Start();
   void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
   bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
-  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  bool Finished() const;
+  // The address the host was found at, once the look-up succeeded; empty
+  // before that and after a failed look-up.
+  std::string ResolvedAddress() const;
   // Sleeps up to milliseconds, ending early when the connect finishes, so a
   // connect is noticed as soon as it is made instead of at the slice's end.
   void SleepUnlessFinished(int32_t milliseconds);
   void WaitFor();
+  // For a thread that is still looking the host up (a look-up cannot be
+  // interrupted): lets it run on by itself, ends the socket's registration
+  // (closing the socket if a close came), and gives true. The thread then
+  // touches neither the socket nor this object. False once the look-up is
+  // over: the connect ends when the socket is closed, so wait for it.
+  bool Abandon();
+  // The failure as it was raised on the thread (the same exception, with
+  // its error number); null unless the look-up or the connect failed.
+  std::exception_ptr Failure() const;
   // Whether the socket got connected; false also when the connect ended
   // with an ignored error (the socket was closed under it).
-  bool Succeeded() const { return succeeded_; }
+  bool Succeeded() const;
 
  private:
-  void Execute();
+  struct Shared;
+  static void Execute(const std::shared_ptr<Shared>& shared);
 
+  std::shared_ptr<Shared> shared_;
   std::thread thread_;
-  std::atomic<bool> finished_{false};
-  std::mutex finished_lock_;
-  std::condition_variable finished_signal_;
   std::atomic<bool> terminated_{false};
-  bool succeeded_ = false;
 };
 
 class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
@@ -117,8 +128,10 @@ class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
   // Allocates and binds a socket, resolves host, and connects, with the
   // time-out rule: a time-out other than TimeoutDefault and 0 is used as
   // given; without one, 120000 ms while the keep-responsive component is in
-  // use, else a plain blocking connect. Reports hsResolving (for a name) and
-  // hsConnecting. Then negotiates SOCKS when set.
+  // use, else a plain blocking look-up and connect. Under a time-out the
+  // look-up runs on the connect thread, so the time-out bounds it too.
+  // Reports hsResolving (for a name) and hsConnecting. Then negotiates SOCKS
+  // when set.
   void ConnectTo(const std::string& host, int32_t port, const std::string& bound_ip, int32_t bound_port,
                  int32_t bound_port_min, int32_t bound_port_max, int32_t timeout) override;
   bool Connected() override;
@@ -131,10 +144,12 @@ class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
   int SendBytes(const void* buffer, int32_t length) override;
 
  protected:
-  // Connects on the connect thread, polling it in slices of 125 ms (or the
-  // component's IdleTimeOut when smaller), keeping responsive after each;
-  // raises EIdConnectTimeout, after closing the socket, when time is up.
-  void ConnectWithTimeout(int32_t timeout);
+  // Looks host up and connects on the connect thread, polling it in slices
+  // of 125 ms (or the component's IdleTimeOut when smaller), keeping
+  // responsive after each and reporting hsConnecting once the address is
+  // known; raises the thread's own failure, or EIdConnectTimeout, after
+  // closing the socket, when time is up.
+  void ConnectWithTimeout(int32_t timeout, const std::string& host, int32_t port);
 
  private:
   std::unique_ptr<TIdSocketHandle> binding_;

@@ -260,17 +260,26 @@ void TIdTCPConnection::ReadIntoStream(platform::Stream& stream, int64_t count, b
   const int32_t work_max =
       until_disconnect ? 0 : static_cast<int32_t>(std::min<int64_t>(left, std::numeric_limits<int32_t>::max()));
   StartWork(wmRead, work_max);
-
-  // The work ends and the stream is cut to its position however this ends.
-  struct Finish {
-    TIdTCPConnection& connection;
-    platform::Stream& stream;
-    ~Finish() {
-      connection.FinishWork(wmRead);
-      if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+  try {
+    ReadStreamBody(stream, left, until_disconnect);
+  } catch (...) {
+    // The work still ends and the stream is still cut, but what went wrong
+    // first is what the caller hears.
+    try {
+      FinishReadStream(stream);
+    } catch (...) {
     }
-  } finish{*this, stream};
+    throw;
+  }
+  FinishReadStream(stream);
+}
 
+void TIdTCPConnection::FinishReadStream(platform::Stream& stream) {
+  FinishWork(wmRead);
+  if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+}
+
+void TIdTCPConnection::ReadStreamBody(platform::Stream& stream, int64_t left, bool until_disconnect) {
   if (received_data_.Size() > 0) {
     const int32_t k = static_cast<int32_t>(std::min<int64_t>(received_data_.Size(), left));
     stream.Write(received_data_.Memory(), static_cast<size_t>(k));
@@ -341,18 +350,24 @@ void TIdTCPConnection::WriteFromStream(platform::Stream& stream, bool all, int64
   const int64_t total = std::max<int64_t>(end - stream.Position(), 0);
   if (write_count) WriteFourBytes(static_cast<uint32_t>(total), true);
   StartWork(wmWrite, static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max())));
-  struct Finish {
-    TIdTCPConnection& connection;
-    ~Finish() { connection.FinishWork(wmWrite); }
-  } finish{*this};
-  const int32_t chunk = std::max<int32_t>(SendBufferSize, 1);
-  std::vector<char> block(static_cast<size_t>(chunk));
-  while (stream.Position() < end) {
-    const int64_t want = std::min<int64_t>(end - stream.Position(), chunk);
-    const size_t got = stream.Read(block.data(), static_cast<size_t>(want));
-    if (got == 0) throw EIdNoDataToRead();
-    WriteBytes(block.data(), static_cast<int32_t>(got));
+  try {
+    const int32_t chunk = std::max<int32_t>(SendBufferSize, 1);
+    std::vector<char> block(static_cast<size_t>(chunk));
+    while (stream.Position() < end) {
+      const int64_t want = std::min<int64_t>(end - stream.Position(), chunk);
+      const size_t got = stream.Read(block.data(), static_cast<size_t>(want));
+      if (got == 0) throw EIdNoDataToRead();
+      WriteBytes(block.data(), static_cast<int32_t>(got));
+    }
+  } catch (...) {
+    // The work still ends; what went wrong first is what the caller hears.
+    try {
+      FinishWork(wmWrite);
+    } catch (...) {
+    }
+    throw;
   }
+  FinishWork(wmWrite);
 }
 
 }  // namespace net

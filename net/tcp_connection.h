@@ -97,7 +97,10 @@ class TIdTCPConnection : public TIdComponent, private TIdIOHandler::Watcher {
   std::string ReadNonEmptyLine(int32_t attempts);
   // Copies received bytes into the stream at its position: count bytes (-1:
   // first read the count as four bytes), or with until_disconnect everything
-  // until the peer closes. Read work is reported per block taken.
+  // until the peer closes. Read work is reported per block taken. However
+  // it ends, the work ends (OnWorkEnd) and the stream is cut to its
+  // position; a failure of those after a failure of the reading itself is
+  // dropped, so the caller hears the first.
   void ReadIntoStream(platform::Stream& stream, int64_t count = -1, bool until_disconnect = false);
 
   // Writing. Every call sends at once; KeepResponsive runs after each send.
@@ -132,6 +135,10 @@ class TIdTCPConnection : public TIdComponent, private TIdIOHandler::Watcher {
   void ReleaseIOHandler();
   // ReadBytes that writes the bytes to the stream instead of copying them.
   void ReadBytesInto(platform::Stream& stream, int32_t count);
+  // ReadIntoStream's reading, between its work's start and end.
+  void ReadStreamBody(platform::Stream& stream, int64_t left, bool until_disconnect);
+  // Ends ReadIntoStream's work (OnWorkEnd) and cuts the stream to its position.
+  void FinishReadStream(platform::Stream& stream);
 
   TIdManagedBuffer received_data_;
   TIdIOHandler* io_handler_ = nullptr;

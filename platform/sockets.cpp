@@ -40,6 +40,7 @@ bool MakeAddress(uint32_t address, int port, sockaddr_in& out) {
 struct PendingConnect {
   int wake = -1;
   bool close_requested = false;
+  bool held = false;  // by PrepareConnect, until FinishConnect
 };
 std::mutex g_pending_mutex;
 std::map<int, PendingConnect> g_pending;
@@ -161,32 +162,36 @@ int Accept(int socket, uint32_t& peer_address, int& peer_port) {
 
 int PrepareConnect(int socket) {
   std::lock_guard<std::mutex> lock(g_pending_mutex);
-  return Register(socket) < 0 ? Fail(errno) : 0;
+  if (Register(socket) < 0) return Fail(errno);
+  g_pending[socket].held = true;
+  return 0;
 }
 
-void CancelConnect(int socket) {
+bool FinishConnect(int socket) {
   std::lock_guard<std::mutex> lock(g_pending_mutex);
-  if (Unregister(socket)) ::close(socket);
+  if (!Unregister(socket)) return false;
+  ::close(socket);
+  return true;
 }
 
 int Connect(int socket, uint32_t address, int port) {
-  sockaddr_in a;
-  if (!MakeAddress(address, port, a)) {
-    CancelConnect(socket);
-    return Fail(EINVAL);
-  }
   int wake;
   bool closed;
+  bool held;
   {
     std::lock_guard<std::mutex> lock(g_pending_mutex);
     wake = Register(socket);
     closed = wake >= 0 && g_pending[socket].close_requested;
+    held = wake >= 0 && g_pending[socket].held;
   }
   if (wake < 0) return Fail(errno);
 
+  sockaddr_in a;
   int error = closed ? EBADF : 0;
-  const int flags = closed ? 0 : ::fcntl(socket, F_GETFL);
-  if (!closed) {
+  int flags = -1;
+  if (!closed && !MakeAddress(address, port, a)) error = EINVAL;
+  if (error == 0) {
+    flags = ::fcntl(socket, F_GETFL);
     if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) {
       error = errno;
     } else if (::connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
@@ -194,16 +199,20 @@ int Connect(int socket, uint32_t address, int port) {
       if (error == EINPROGRESS || error == EINTR) error = WaitConnected(socket, wake);
     }
   }
+  // Still registered: a Close() meanwhile was deferred, so this is still the
+  // same socket.
+  if (flags >= 0) ::fcntl(socket, F_SETFL, flags);
 
   {
     std::lock_guard<std::mutex> lock(g_pending_mutex);
-    closed = Unregister(socket);
+    // A registration of PrepareConnect's lasts until FinishConnect; this
+    // call's own ends here.
+    closed = held ? g_pending[socket].close_requested : Unregister(socket);
   }
   if (closed) {
-    ::close(socket);
+    if (!held) ::close(socket);
     return Fail(EBADF);
   }
-  if (flags >= 0) ::fcntl(socket, F_SETFL, flags);
   return error == 0 ? 0 : Fail(error);
 }
 

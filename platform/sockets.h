@@ -31,13 +31,18 @@ int Accept(int socket, uint32_t& peer_address, int& peer_port);
 // with error 10009 (bad handle), when another thread closes the socket with
 // Close() while the connect is pending; the socket is then closed by the
 // connecting thread as it leaves, so its number cannot be reused under it.
+// A socket registered with PrepareConnect stays registered after Connect:
+// a Close() then is still deferred, until FinishConnect.
 int Connect(int socket, uint32_t address, int port);
 // Registers a socket for a Connect that another thread is about to make, so
-// that a Close() before that thread gets there is deferred to it as well.
-// Undone by that Connect, or by CancelConnect when the thread never started
-// (which then closes the socket if a Close() came meanwhile).
+// that a Close() from here on, before that Connect, during it or after it, is
+// deferred until the connecting thread is done with the socket altogether
+// (its flags, its addresses) and says so with FinishConnect. FinishConnect
+// also undoes a registration whose Connect never ran. It ends the
+// registration and closes the socket if a Close() came meanwhile; gives
+// whether it closed it.
 int PrepareConnect(int socket);
-void CancelConnect(int socket);
+bool FinishConnect(int socket);
 
 int Send(int socket, const void* data, size_t length);
 int Receive(int socket, void* data, size_t length);

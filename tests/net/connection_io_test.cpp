@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,87 @@ TEST(ReadIntoStream, DroppedByAHandlerDuringTheReadEndsQuietly) {
   EXPECT_NO_THROW(c.connection.ReadIntoStream(stream, -1, true));
   EXPECT_EQ(stream.Data(), std::string(8192, 'a'));
   EXPECT_FALSE(c.connection.Connected());
+}
+
+// A work's end handler, or the cut of the stream after it, that fails: on
+// the normal path its failure is the caller's; after a failure of the
+// transfer itself the caller hears the transfer's. The work is over either
+// way, and nothing ends the program.
+struct WorkEndCase {
+  const char* name;
+  std::vector<std::string> chunks;
+  int64_t count;            // ReadIntoStream's count; -2: WriteFromStream instead
+  bool end_handler_raises;
+  bool cut_raises;          // the stream refuses to be cut back
+  std::string raised;       // what the caller catches
+};
+
+// A stream that can grow but refuses to be cut.
+class UncuttableStream : public platform::MemoryStream {
+ public:
+  using MemoryStream::MemoryStream;
+  void SetSize(int64_t size) override {
+    if (size < Size()) throw platform::EStreamError("cannot cut");
+    MemoryStream::SetSize(size);
+  }
+};
+
+class WorkEndFailure : public testing::TestWithParam<WorkEndCase> {};
+
+TEST_P(WorkEndFailure, ReachesTheCallerAndClosesTheWork) {
+  const WorkEndCase& w = GetParam();
+  Connection c(w.chunks);
+  c.connection.RecvBufferSize = 8192;
+  if (w.end_handler_raises) {
+    c.connection.OnWorkEnd = [](net::TIdComponent*, net::TWorkMode) { throw std::runtime_error("end handler"); };
+  }
+  std::unique_ptr<platform::MemoryStream> stream;
+  if (w.cut_raises) {
+    stream = std::make_unique<UncuttableStream>("ab");
+  } else {
+    stream = std::make_unique<platform::MemoryStream>("ab");
+  }
+  const net::TWorkMode mode = w.count == -2 ? net::wmWrite : net::wmRead;
+  std::string raised = "nothing";
+  try {
+    if (w.count == -2) {
+      stream->Seek(0);
+      c.connection.WriteFromStream(*stream, false, 4);  // two bytes more than it holds
+    } else {
+      c.connection.ReadIntoStream(*stream, w.count, w.count == -1);
+    }
+  } catch (const net::EIdConnClosedGracefully&) {
+    raised = "closed";
+  } catch (const net::EIdNoDataToRead&) {
+    raised = "no data";
+  } catch (const std::exception& e) {
+    raised = e.what();
+  }
+  EXPECT_EQ(raised, w.raised);
+  EXPECT_EQ(c.connection.WorkRecord(mode).Level, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WorkEndFailure,
+    testing::Values(WorkEndCase{"EndHandlerAfterAWholeRead", {"xyz"}, -1, true, false, "end handler"},
+                    WorkEndCase{"EndHandlerAfterAShortRead", {"xyz"}, 100, true, false, "closed"},
+                    WorkEndCase{"CutAfterAShortRead", {"xyz"}, 100, false, true, "closed"},
+                    WorkEndCase{"EndHandlerAndCutAfterAShortRead", {"xyz"}, 100, true, true, "closed"},
+                    WorkEndCase{"EndHandlerAfterAFailedWrite", {}, -2, true, false, "no data"}),
+    [](const testing::TestParamInfo<WorkEndCase>& info) { return std::string(info.param.name); });
+
+TEST(WorkBegin, AFailedBeginLeavesNoWorkOpen) {
+  Connection c({"abc", "def"});
+  int begins = 0;
+  c.connection.OnWorkBegin = [&](net::TIdComponent*, net::TWorkMode, int32_t) {
+    if (++begins == 1) throw std::runtime_error("begin handler");
+  };
+  platform::MemoryStream first;
+  EXPECT_THROW(c.connection.ReadIntoStream(first, 3, false), std::runtime_error);
+  EXPECT_EQ(c.connection.WorkRecord(net::wmRead).Level, 0);
+  platform::MemoryStream second;
+  c.connection.ReadIntoStream(second, 3, false);
+  EXPECT_EQ(begins, 2) << "the next work begins as a work of its own";
 }
 
 TEST(WriteLine, OneSendPerLine) {

@@ -23,7 +23,7 @@ int ListenOn(const std::string& address, int backlog, int& port) {
   if (fd < 0) throw std::runtime_error("socket failed");
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = 0;
+  a.sin_port = htons(static_cast<uint16_t>(port));
   if (::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) throw std::runtime_error("bad address " + address);
   const unsigned char first = reinterpret_cast<const unsigned char*>(&a.sin_addr)[0];
   if (first != 127) throw std::runtime_error("test peers listen on loopback only");
@@ -177,7 +177,7 @@ void TcpPeer::Run() {
   }
 }
 
-UnansweredListener::UnansweredListener(const std::string& address) {
+UnansweredListener::UnansweredListener(const std::string& address, int port) : port_(port) {
   listen_fd_ = ListenOn(address, 0, port_);
   sockaddr_in a{};
   a.sin_family = AF_INET;

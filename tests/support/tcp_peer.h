@@ -77,7 +77,8 @@ class TcpPeer {
 
 class UnansweredListener {
  public:
-  explicit UnansweredListener(const std::string& address = "127.0.0.1");
+  // port 0: the system chooses.
+  explicit UnansweredListener(const std::string& address = "127.0.0.1", int port = 0);
   ~UnansweredListener();
   UnansweredListener(const UnansweredListener&) = delete;
   UnansweredListener& operator=(const UnansweredListener&) = delete;
