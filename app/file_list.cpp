@@ -33,7 +33,9 @@ void TForm1::Button4Click() {
   std::unordered_set<std::string> listed;
   std::vector<std::string> sections;
   for (const std::string& path : paths) {
-    settings::TIniFile descriptor(path);
+    // Read and parsed once, not once a value: a large product's descriptor
+    // holds thousands of rows.
+    const settings::TIniFileSnapshot descriptor(path);
     descriptor.ListSections(sections);
     for (const std::string& section : sections) {
       std::string name = descriptor.ReadTextValue(section, "Name", "");

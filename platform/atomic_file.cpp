@@ -52,11 +52,15 @@ bool AtomicFile::Open() {
     // 0666 here lets the umask apply as for any new file.
     fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) break;
+    error_ = errno;
     temp_.clear();
-    if (errno != EEXIST) return false;
+    if (error_ != EEXIST) return false;
   }
   if (fd_ < 0) return false;
-  if (mode_ != kDefaultMode && fchmod(fd_, mode_ & 07777) != 0) return false;
+  if (mode_ != kDefaultMode && fchmod(fd_, mode_ & 07777) != 0) {
+    error_ = errno;
+    return false;
+  }
   return true;
 }
 
@@ -67,9 +71,13 @@ bool AtomicFile::Write(const void* data, size_t count) {
     const ssize_t n = write(fd_, p, count);
     if (n < 0) {
       if (errno == EINTR) continue;
+      error_ = errno;
       return false;
     }
-    if (n == 0) return false;
+    if (n == 0) {
+      error_ = EIO;
+      return false;
+    }
     p += n;
     count -= static_cast<size_t>(n);
   }
@@ -78,11 +86,17 @@ bool AtomicFile::Write(const void* data, size_t count) {
 
 bool AtomicFile::Commit() {
   if (fd_ < 0) return false;
+  // A full disk may show only here (delayed allocation, network folders).
   const bool flushed = fsync(fd_) == 0;
+  if (!flushed) error_ = errno;
   const bool closed = close(fd_) == 0;
+  if (!closed && flushed) error_ = errno;
   fd_ = -1;
   if (!flushed || !closed) return false;
-  if (rename(temp_.c_str(), target_.c_str()) != 0) return false;
+  if (rename(temp_.c_str(), target_.c_str()) != 0) {
+    error_ = errno;
+    return false;
+  }
   committed_ = true;
   // Make the rename itself durable; a failure here does not undo it.
   const int dir = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -93,9 +107,11 @@ bool AtomicFile::Commit() {
   return true;
 }
 
-bool ReplaceFileContents(const std::string& target, const std::string& data, mode_t mode) {
+bool ReplaceFileContents(const std::string& target, const std::string& data, mode_t mode, int* error) {
   AtomicFile file(target, mode);
-  return file.Open() && file.Write(data.data(), data.size()) && file.Commit();
+  if (file.Open() && file.Write(data.data(), data.size()) && file.Commit()) return true;
+  if (error != nullptr) *error = file.Error();
+  return false;
 }
 
 }  // namespace platform

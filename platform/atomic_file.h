@@ -29,6 +29,8 @@ class AtomicFile {
   bool Write(const void* data, size_t count);
   // Flushes, renames over the target and flushes the folder entry.
   bool Commit();
+  // After a step gave false: its errno (ENOSPC for a full disk, EACCES, ...).
+  int Error() const { return error_; }
 
   static constexpr mode_t kDefaultMode = static_cast<mode_t>(-1);
 
@@ -38,9 +40,11 @@ class AtomicFile {
   mode_t mode_;
   int fd_ = -1;
   bool committed_ = false;
+  int error_ = 0;
 };
 
 // Replaces the file at target (a path on disk) with data; see AtomicFile.
-bool ReplaceFileContents(const std::string& target, const std::string& data, mode_t mode);
+// On failure *error (when given) receives the failing step's errno.
+bool ReplaceFileContents(const std::string& target, const std::string& data, mode_t mode, int* error = nullptr);
 
 }  // namespace platform

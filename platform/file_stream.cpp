@@ -11,17 +11,6 @@
 #include "platform/files.h"
 
 namespace platform {
-namespace {
-
-// The reason in English whatever the process locale says, so the message
-// stays plain ASCII inside GBK texts.
-std::string Reason(int error) {
-  const char* text = strerrordesc_np(error);
-  return text != nullptr ? text : "Unknown error " + std::to_string(error);
-}
-
-}  // namespace
-
 FileStream::FileStream(const std::string& path, FileMode mode) : file_name_(path) {
   const std::string resolved = ResolvePath(path);
   int flags = O_CLOEXEC;
@@ -47,9 +36,9 @@ FileStream::FileStream(const std::string& path, FileMode mode) : file_name_(path
   }
   if (fd_ < 0) {
     if (mode == FileMode::fmCreate) {
-      throw EFCreateError("Cannot create file \"" + path + "\". " + Reason(error));
+      throw EFCreateError("Cannot create file \"" + path + "\". " + SystemErrorText(error));
     }
-    throw EFOpenError("Cannot open file \"" + path + "\". " + Reason(error));
+    throw EFOpenError("Cannot open file \"" + path + "\". " + SystemErrorText(error));
   }
 }
 
@@ -59,7 +48,7 @@ FileStream::~FileStream() {
 
 void FileStream::Fail(const char* what) const {
   const int error = errno;
-  throw EStreamError(std::string(what) + " \"" + file_name_ + "\". " + Reason(error));
+  throw EStreamError(std::string(what) + " \"" + file_name_ + "\". " + SystemErrorText(error));
 }
 
 int64_t FileStream::Size() const {

@@ -223,6 +223,11 @@ void SpawnDetached(const std::string& program, const std::string& argument,
 
 }  // namespace
 
+std::string SystemErrorText(int error) {
+  const char* text = strerrordesc_np(error);
+  return text != nullptr ? text : "Unknown error " + std::to_string(error);
+}
+
 std::string ExecutablePath() {
   char* real = realpath("/proc/self/exe", nullptr);
   if (real == nullptr) return {};

@@ -9,6 +9,11 @@
 
 namespace platform {
 
+// The system's reason for an errno value ("No space left on device."'s
+// text without the period), in English whatever the process locale, so that
+// it stays plain ASCII inside GBK texts.
+std::string SystemErrorText(int error);
+
 // The full path of the running executable (its real path), in GBK.
 std::string ExecutablePath();
 

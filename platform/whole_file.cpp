@@ -14,11 +14,22 @@
 namespace platform {
 
 WholeFileRead ReadWholeFile(const std::string& path, size_t max_size, WholeFile& file) {
+  file.error = 0;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? WholeFileRead::kMissing : WholeFileRead::kUnusable;
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return WholeFileRead::kMissing;
+    file.error = errno;
+    return WholeFileRead::kUnusable;
+  }
   WholeFileRead result = WholeFileRead::kUnusable;
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= max_size) {
+  if (fstat(fd, &st) != 0) {
+    file.error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    file.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (static_cast<uint64_t>(st.st_size) > max_size) {
+    file.error = EFBIG;
+  } else {
     file.text.clear();
     file.mode = st.st_mode & 07777;
     file.owner = st.st_uid;
@@ -29,12 +40,14 @@ WholeFileRead ReadWholeFile(const std::string& path, size_t max_size, WholeFile&
       const ssize_t n = read(fd, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
+        file.error = errno;
         result = WholeFileRead::kUnusable;
         break;
       }
       if (n == 0) break;
       file.text.append(buffer, static_cast<size_t>(n));
       if (file.text.size() > max_size) {  // grew while being read
+        file.error = EFBIG;
         result = WholeFileRead::kUnusable;
         break;
       }
@@ -55,8 +68,9 @@ std::string RewriteTarget(const std::string& path) {
   return target;
 }
 
-bool RewriteWholeFile(const std::string& target, const std::string& text, const WholeFile* existing) {
-  if (!ReplaceFileContents(target, text, existing != nullptr ? existing->mode : AtomicFile::kDefaultMode)) {
+bool RewriteWholeFile(const std::string& target, const std::string& text, const WholeFile* existing,
+                      int* error) {
+  if (!ReplaceFileContents(target, text, existing != nullptr ? existing->mode : AtomicFile::kDefaultMode, error)) {
     return false;
   }
   // Keep the owner of a file that another user's program edits (as root).

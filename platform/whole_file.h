@@ -15,6 +15,9 @@ struct WholeFile {
   mode_t mode = 0;  // permission bits
   uid_t owner = 0;
   gid_t group = 0;
+  // Why the read gave kUnusable, as an errno: the open's or the read's own,
+  // EISDIR or EINVAL for what is not a regular file, EFBIG for one too large.
+  int error = 0;
 };
 
 enum class WholeFileRead { kRead, kMissing, kUnusable };
@@ -35,6 +38,8 @@ std::string RewriteTarget(const std::string& path);
 // leaves the old or the new file whole (ReplaceFileContents). A file that
 // existed (existing not null) keeps its permission bits and its owner; a new
 // one gets 0666 minus the umask.
-bool RewriteWholeFile(const std::string& target, const std::string& text, const WholeFile* existing);
+// On failure *error (when given) receives the errno of what failed.
+bool RewriteWholeFile(const std::string& target, const std::string& text, const WholeFile* existing,
+                      int* error = nullptr);
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/date_time.h"
+#include "platform/files.h"
 #include "settings/profile.h"
 #include "settings/integer_conversion.h"
 
@@ -151,6 +152,13 @@ void AddNames(const std::string& buffer, std::vector<std::string>& strings) {
   }
 }
 
+// The refusal of a write: the file, and the system's reason when there is one.
+EIniFileException WriteRefused(const std::string& file_name, int error) {
+  std::string message = "Unable to write to " + file_name;
+  if (error != 0) message += ": " + platform::SystemErrorText(error);
+  return EIniFileException(message);
+}
+
 }  // namespace
 
 int32_t TCustomIniFile::ReadIntegerValue(const std::string& section, const std::string& ident,
@@ -266,9 +274,8 @@ std::string TIniFile::ReadTextValue(const std::string& section, const std::strin
 }
 
 void TIniFile::WriteTextValue(const std::string& section, const std::string& ident, const std::string& value) {
-  if (!WriteProfileString(FileName(), &section, &ident, &value)) {
-    throw EIniFileException("Unable to write to " + FileName());
-  }
+  int error = 0;
+  if (!WriteProfileString(FileName(), &section, &ident, &value, &error)) throw WriteRefused(FileName(), error);
 }
 
 void TIniFile::ListKeys(const std::string& section, std::vector<std::string>& strings) {
@@ -289,9 +296,8 @@ void TIniFile::ListKeyValues(const std::string& section, std::vector<std::string
 }
 
 void TIniFile::RemoveSection(const std::string& section) {
-  if (!WriteProfileString(FileName(), &section, nullptr, nullptr)) {
-    throw EIniFileException("Unable to write to " + FileName());
-  }
+  int error = 0;
+  if (!WriteProfileString(FileName(), &section, nullptr, nullptr, &error)) throw WriteRefused(FileName(), error);
 }
 
 void TIniFile::RemoveKey(const std::string& section, const std::string& ident) {
@@ -299,5 +305,22 @@ void TIniFile::RemoveKey(const std::string& section, const std::string& ident) {
 }
 
 void TIniFile::FlushFile() { WriteProfileString(FileName(), nullptr, nullptr, nullptr); }
+
+TIniFileSnapshot::TIniFileSnapshot(std::string file_name) : file_name_(std::move(file_name)), snapshot_(file_name_) {}
+
+std::string TIniFileSnapshot::ReadTextValue(const std::string& section, const std::string& ident,
+                                            const std::string& default_value) const {
+  return snapshot_.Read(&section, &ident, default_value, TIniFile::kValueBufferSize);
+}
+
+void TIniFileSnapshot::ListSections(std::vector<std::string>& strings) const {
+  strings.clear();
+  AddNames(snapshot_.Read(nullptr, nullptr, "", TIniFile::kListBufferSize), strings);
+}
+
+void TIniFileSnapshot::ListKeys(const std::string& section, std::vector<std::string>& strings) const {
+  strings.clear();
+  AddNames(snapshot_.Read(&section, nullptr, "", TIniFile::kListBufferSize), strings);
+}
 
 }  // namespace settings

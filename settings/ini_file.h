@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/stream.h"
+#include "settings/profile.h"
 #include "settings/integer_conversion.h"  // EConvertError of the typed writes
 
 namespace settings {
@@ -111,6 +112,8 @@ class TIniFile : public TCustomIniFile {
 
   std::string ReadTextValue(const std::string& section, const std::string& ident,
                             const std::string& default_value) override;
+  // A refused write raises "Unable to write to <file>", followed by ": " and
+  // the system's reason when there is one ("No space left on device").
   void WriteTextValue(const std::string& section, const std::string& ident,
                       const std::string& value) override;
   void ListKeys(const std::string& section, std::vector<std::string>& strings) override;
@@ -119,6 +122,27 @@ class TIniFile : public TCustomIniFile {
   void RemoveSection(const std::string& section) override;
   void RemoveKey(const std::string& section, const std::string& ident) override;
   void FlushFile() override;
+};
+
+// A profile file read once, when the object is made: reads and listings give
+// what a TIniFile on the file gave at that moment, with the same limits
+// (values cut to TIniFile::kValueBufferSize - 1 bytes, listings to the names
+// that fit TIniFile::kListBufferSize), without reading the file again. For a
+// file that is read whole and not written meanwhile, such as an update
+// descriptor.
+class TIniFileSnapshot {
+ public:
+  explicit TIniFileSnapshot(std::string file_name);
+
+  const std::string& FileName() const { return file_name_; }
+  std::string ReadTextValue(const std::string& section, const std::string& ident,
+                            const std::string& default_value) const;
+  void ListSections(std::vector<std::string>& strings) const;
+  void ListKeys(const std::string& section, std::vector<std::string>& strings) const;
+
+ private:
+  std::string file_name_;
+  ProfileSnapshot snapshot_;
 };
 
 }  // namespace settings

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -135,14 +136,33 @@ std::vector<Line> ParseLines(std::string_view text) {
   return lines;
 }
 
+// Made in place and never copied or moved: the lines point into the text.
 struct Profile {
+  Profile() = default;
+  Profile(const Profile&) = delete;
+  Profile& operator=(const Profile&) = delete;
+
   std::string text;
   std::vector<Line> lines;
+  // The first header of each section name, folded; built only for a
+  // profile that is read many times (a snapshot).
+  std::unordered_map<std::string, size_t> section_index;
+  bool indexed = false;
 
   static constexpr size_t npos = static_cast<size_t>(-1);
 
+  void BuildSectionIndex() {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].kind == Line::Kind::kSection) section_index.emplace(FoldName(lines[i].name), i);
+    }
+    indexed = true;
+  }
   // Index of the header of the first section of that name, or npos.
   size_t FindSection(const std::string& folded_name) const {
+    if (indexed) {
+      const auto found = section_index.find(folded_name);
+      return found == section_index.end() ? npos : found->second;
+    }
     for (size_t i = 0; i < lines.size(); ++i) {
       if (lines[i].kind == Line::Kind::kSection && FoldName(lines[i].name) == folded_name) return i;
     }
@@ -163,16 +183,15 @@ struct Profile {
   }
 };
 
-// The profile as it is on disk now; empty when the file is missing or unusable.
-Profile ReadProfile(const std::string& file) {
-  Profile profile;
+// Fills profile (made empty, in place: its lines point into its text) with
+// the file as it is on disk now; empty when the file is missing or unusable.
+void ReadProfile(const std::string& file, Profile& profile) {
   platform::WholeFile whole;
   if (platform::ReadWholeFile(platform::ResolvePath(file), kMaxProfileFileSize, whole) ==
       platform::WholeFileRead::kRead) {
     profile.text = std::move(whole.text);
   }
   profile.lines = ParseLines(profile.text);
-  return profile;
 }
 
 // Adds names to a listing while they fit whole, with the final NUL, into a
@@ -300,13 +319,10 @@ std::string RemoveSection(const Profile& p, const std::string& section) {
   return out;
 }
 
-}  // namespace
-
-std::string ReadProfileString(const std::string& file, const std::string* section,
-                              const std::string* key, const std::string& default_value,
-                              size_t buffer_size) {
+// The service's read on a profile in memory.
+std::string ReadFrom(const Profile& profile, const std::string* section, const std::string* key,
+                     const std::string& default_value, size_t buffer_size) {
   if (buffer_size == 0) return {};
-  const Profile profile = ReadProfile(file);
   if (section == nullptr) {
     Listing listing(buffer_size);
     for (const Line& line : profile.lines) {
@@ -335,8 +351,38 @@ std::string ReadProfileString(const std::string& file, const std::string* sectio
   return CutText(default_value, buffer_size - 1);
 }
 
+}  // namespace
+
+std::string ReadProfileString(const std::string& file, const std::string* section,
+                              const std::string* key, const std::string& default_value,
+                              size_t buffer_size) {
+  if (buffer_size == 0) return {};
+  Profile profile;
+  ReadProfile(file, profile);
+  return ReadFrom(profile, section, key, default_value, buffer_size);
+}
+
+struct ProfileSnapshot::Parsed {
+  Profile profile;
+};
+
+ProfileSnapshot::ProfileSnapshot(const std::string& file) : parsed_(std::make_unique<Parsed>()) {
+  ReadProfile(file, parsed_->profile);
+  parsed_->profile.BuildSectionIndex();
+}
+
+ProfileSnapshot::~ProfileSnapshot() = default;
+
+std::string ProfileSnapshot::Read(const std::string* section, const std::string* key,
+                                  const std::string& default_value, size_t buffer_size) const {
+  return ReadFrom(parsed_->profile, section, key, default_value, buffer_size);
+}
+
 bool WriteProfileString(const std::string& file, const std::string* section,
-                        const std::string* key, const std::string* value) {
+                        const std::string* key, const std::string* value, int* error) {
+  int ignored = 0;
+  int& cause = error != nullptr ? *error : ignored;
+  cause = 0;
   if (section == nullptr) return true;  // a flush: nothing is held back
   if (!Writable(section, key, value)) return false;
 
@@ -344,7 +390,10 @@ bool WriteProfileString(const std::string& file, const std::string* section,
   if (target.empty()) return false;
   platform::WholeFile whole;
   const platform::WholeFileRead load = platform::ReadWholeFile(target, kMaxProfileFileSize, whole);
-  if (load == platform::WholeFileRead::kUnusable) return false;
+  if (load == platform::WholeFileRead::kUnusable) {
+    cause = whole.error;
+    return false;
+  }
   const bool exists = load == platform::WholeFileRead::kRead;
   Profile profile;
   profile.text = std::move(whole.text);
@@ -361,7 +410,7 @@ bool WriteProfileString(const std::string& file, const std::string* section,
   }
   if (updated == profile.text && (exists || value == nullptr)) return true;
 
-  return platform::RewriteWholeFile(target, updated, exists ? &whole : nullptr);
+  return platform::RewriteWholeFile(target, updated, exists ? &whole : nullptr, &cause);
 }
 
 }  // namespace settings

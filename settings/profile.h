@@ -36,6 +36,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace settings {
@@ -58,13 +59,34 @@ std::string ReadProfileString(const std::string& file, const std::string* sectio
                               size_t buffer_size);
 
 // The service's write; false when it could not be made (a missing folder, a
-// file that cannot be replaced, a refused text):
+// file that cannot be replaced, a refused text), with the system's reason in
+// *error when given (an errno; 0 for a refused text):
 // - section, key and value given: writes the key;
 // - value null: removes the key;
 // - key and value null: removes the section;
 // - section null: a flush; every write is on disk already, so it only
 //   reports success.
 bool WriteProfileString(const std::string& file, const std::string* section,
-                        const std::string* key, const std::string* value);
+                        const std::string* key, const std::string* value, int* error = nullptr);
+
+// A profile file read and parsed once: Read gives exactly what
+// ReadProfileString gives with the same arguments for the file as it was
+// when the snapshot was made, without reading or parsing it again, and finds
+// a section without going through the file. For a file whose many values
+// are read in one go, such as an update descriptor's rows.
+class ProfileSnapshot {
+ public:
+  explicit ProfileSnapshot(const std::string& file);
+  ~ProfileSnapshot();
+  ProfileSnapshot(const ProfileSnapshot&) = delete;
+  ProfileSnapshot& operator=(const ProfileSnapshot&) = delete;
+
+  std::string Read(const std::string* section, const std::string* key, const std::string& default_value,
+                   size_t buffer_size) const;
+
+ private:
+  struct Parsed;
+  std::unique_ptr<Parsed> parsed_;
+};
 
 }  // namespace settings

@@ -98,21 +98,46 @@ TEST(TIniFile, TwoObjectsOnOneFileSeeEachOthersWritesAndBothSurvive) {
   EXPECT_EQ(a.ReadIntegerValue("kvdatacont", "K1", 0), -5);
 }
 
-TEST(TIniFile, WriteIntoAMissingFolderRaisesWithTheFullPath) {
+// A refused write names the file and, when the system gave one, its reason.
+struct RefusedWriteCase {
+  const char* name;
+  const char* file;       // in the test's folder
+  const char* make;       // "folder": a folder takes the file's name
+  const char* value;
+  const char* message_tail;  // after "Unable to write to <file>"
+};
+
+class RefusedWrite : public ::testing::TestWithParam<RefusedWriteCase> {};
+
+TEST_P(RefusedWrite, NamesTheFileAndTheReason) {
+  const RefusedWriteCase& c = GetParam();
   ScratchFolder folder;
-  const std::string file = folder / "no such folder/updateset.inf";
+  const std::string file = folder / c.file;
+  if (std::string(c.make) == "folder") {
+    ASSERT_EQ(mkdir(file.c_str(), 0755), 0);
+  }
   auto ini = std::make_unique<TIniFile>(file);
   try {
-    ini->WriteTextValue("kvdatacont", "update", "x");
+    ini->WriteTextValue("kvdatacont", "update", c.value);
     FAIL() << "no exception";
   } catch (const EIniFileException& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + file);
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + file + c.message_tail);
   }
-  EXPECT_THROW(ini->WriteIntegerValue("kvdatacont", "client_version", 3), EIniFileException);
+  if (*c.message_tail != '\0') {
+    EXPECT_THROW(ini->WriteIntegerValue("kvdatacont", "client_version", 3), EIniFileException);
+  }
   // A refused remove of a key is ignored, and destruction never raises.
   EXPECT_NO_THROW(ini->RemoveKey("kvdatacont", "update"));
   EXPECT_NO_THROW(ini.reset());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedWrite,
+    ::testing::Values(
+        RefusedWriteCase{"MissingFolder", "no such folder/updateset.inf", "", "x", ": No such file or directory"},
+        RefusedWriteCase{"FolderInTheWay", "updateset.inf", "folder", "x", ": Is a directory"},
+        RefusedWriteCase{"TextThatWouldNotReadBack", "updateset.inf", "", "a\r\nb", ""}),
+    [](const ::testing::TestParamInfo<RefusedWriteCase>& info) { return std::string(info.param.name); });
 
 TEST(TIniFile, RemoveSectionRefusedRaisesAndRemoveKeyIgnoresIt) {
   ScratchFolder folder;
