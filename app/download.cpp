@@ -1,6 +1,6 @@
-// Download and apply: fetch every ticked row into Update, record the server's
-// version numbers, put the new main program in place, start it, close.
-#include <map>
+// Download and apply: fetch every ticked row into Update; when all of them
+// completed, record the server's version numbers, put the new main program
+// in place, start it, close; otherwise say so and let the user check again.
 #include <stdexcept>
 #include <string>
 
@@ -8,6 +8,7 @@
 #include "app/safe_paths.h"
 #include "app/texts.h"
 #include "platform/files.h"
+#include "platform/stream.h"
 
 namespace app {
 namespace {
@@ -34,9 +35,8 @@ void TForm1::Button2Click() {
   bool versions_read = false;
   int32_t client_version = 1;
   int32_t database_version = 1;
-  // The outcome of this download for each local file it touched, by its
-  // path on disk: true when the last row for that file failed.
-  std::map<std::string, bool> failed;
+  bool row_failed = false;    // a ticked row ended "失败"
+  bool local_failure = false;  // ... because a local file could not be written
 
   for (int row = 0; row < rows && row < window_.RowCount(); ++row) {
     if (window_.IsRowChecked(row)) {
@@ -45,11 +45,10 @@ void TForm1::Button2Click() {
       std::string name = window_.RowText(row, FileColumn::Name);
       if (type == "BIN") name.erase(0, 4);
       const std::string local = ExeDir + "Update/" + name;
-      const bool safe = IsSafeRelativeName(name);
       bool ok = false;
       try {
         // A name that would reach outside Update is neither deleted nor fetched.
-        if (!safe) throw EUnsafeName("unsafe name");
+        if (!IsSafeRelativeName(name)) throw EUnsafeName("unsafe name");
         if (platform::FileExists(local)) platform::DeleteFile(local);
         if (type == "BIN") {
           const std::string remote = ProductDir + "Bin/" + name;
@@ -64,22 +63,41 @@ void TForm1::Button2Click() {
         database_version = version_file.ReadIntegerValue(texts::kSettingsSection, "database_version", 1);
         versions_read = true;
         ok = true;
+      } catch (const platform::EStreamError&) {
+        local_failure = true;  // the file could not be created or written
       } catch (...) {
-        window_.SetRowText(row, FileColumn::Status, texts::kRowFailed);
       }
-      if (safe) failed[platform::ResolvePath(local)] = !ok;
-      if (!ok) continue;  // a failed row does not advance the overall bar
+      if (!ok) {
+        window_.SetRowText(row, FileColumn::Status, texts::kRowFailed);
+        row_failed = true;
+        continue;  // a failed row does not advance the overall bar
+      }
     }
     window_.SetProgressPosition(ProgressBar::ProgressBar2, window_.ProgressPosition(ProgressBar::ProgressBar2) + 1);
     window_.ProcessAllPendingInput();
   }
 
+  // Recorded versions say the update is in place, so they are written only
+  // when every ticked row completed: after a failed row the next check must
+  // offer the same files again. And a new main program beside files of the
+  // old version is worse than the old product: it is put in place (and
+  // started, and the window closed) only with everything else.
+  if (row_failed) {
+    EndFailedDownload(local_failure ? texts::kDownloadWriteFailed : texts::kDownloadIncomplete);
+    return;
+  }
   // Without a completed row no version file was read: writing the defaults
   // would make the next check offer old descriptors again.
   if (versions_read) {
-    settings::TIniFile settings_file(ExeDir + texts::kSettingsFileName);
-    settings_file.WriteIntegerValue(texts::kSettingsSection, "client_version", client_version);
-    settings_file.WriteIntegerValue(texts::kSettingsSection, "database_version", database_version);
+    try {
+      settings::TIniFile settings_file(ExeDir + texts::kSettingsFileName);
+      settings_file.WriteIntegerValue(texts::kSettingsSection, "client_version", client_version);
+      settings_file.WriteIntegerValue(texts::kSettingsSection, "database_version", database_version);
+    } catch (const settings::EIniFileException& error) {
+      ReportError(error.what());
+      EndFailedDownload(texts::kDownloadWriteFailed);
+      return;
+    }
   }
 
   window_.SetProgressPosition(ProgressBar::ProgressBar2, 0);
@@ -89,15 +107,18 @@ void TForm1::Button2Click() {
   if (IsSafeRelativeName(MainAppName)) {
     const std::string fetched = ExeDir + "Update\\" + MainAppName;
     const std::string installed = ExeDir + MainAppName;
-    const auto outcome = failed.find(platform::ResolvePath(fetched));
-    const bool failed_now = outcome != failed.end() && outcome->second;
-    // A main program whose row failed just now is only partly written: the
-    // installed one stays. The copy replaces the installed file atomically.
-    if (platform::FileExists(fetched) && !failed_now) platform::CopyFileOver(fetched, installed);
+    // The copy replaces the installed file atomically.
+    if (platform::FileExists(fetched)) platform::CopyFileOver(fetched, installed);
     platform::OpenFile(installed);
   }
 
   window_.RequestClose();
+}
+
+void TForm1::EndFailedDownload(const std::string& message) {
+  window_.SetProgressPosition(ProgressBar::ProgressBar2, 0);
+  window_.SetStatusMessage(message);
+  window_.SetEnabled(Control::Button1, true);
 }
 
 }  // namespace app

@@ -1,10 +1,13 @@
 #include "app/main_window.h"
 
+#include <cstdio>
 #include <exception>
 #include <utility>
 
 #include "app/texts.h"
+#include "platform/atomic_file.h"
 #include "platform/clock.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 
 namespace app {
@@ -70,14 +73,35 @@ void TForm1::FormCreate() {
   // neither failure is reported.
   if (!platform::DirectoryExists(ExeDir + "Update")) platform::CreateDirectory(ExeDir + "Update");
   if (!platform::DirectoryExists(ExeDir + "Update\\nowlog")) platform::CreateDirectory(ExeDir + "Update\\nowlog");
-  Button1Click();
+  RemoveLeftovers();
+  // The first check runs once the window is on screen, so that a server
+  // that is slow to answer never leaves the user without a window.
+  window_.SetStatusMessage(texts::kConnecting);
+  window_.RunWhenShown([this] { RunGuarded([this] { Button1Click(); }); });
+}
+
+void TForm1::RemoveLeftovers() {
+  platform::RemoveAbandonedTemporaryFiles(platform::ResolvePath(ExeDir));
+  const std::string update = ExeDir + "Update";
+  if (!platform::DirectoryExists(update)) return;
+  platform::RemoveAbandonedTemporaryFiles(platform::ResolvePath(update));
+  // nowlog, log and the mirrors of the server's folders.
+  for (const platform::FolderEntry& entry : platform::ListFolder(update)) {
+    if (entry.is_folder) platform::RemoveAbandonedTemporaryFiles(platform::ResolvePath(entry.path));
+  }
 }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   // A close that went ahead has written the key and released the file; a
   // later request (a download running on) has nothing left to write.
   if (SettingsFile) {
-    SettingsFile->WriteTextValue(kSettingsSection, "update", UpdateHost);
+    try {
+      SettingsFile->WriteTextValue(kSettingsSection, "update", UpdateHost);
+    } catch (const std::exception& error) {
+      // Said once, and the window closes all the same: the key only repeats
+      // the host, and a window that cannot close helps nobody.
+      ReportError(error.what());
+    }
     SettingsFile.reset();
   }
   CanClose = true;
@@ -85,13 +109,33 @@ void TForm1::FormCloseQuery(bool& CanClose) {
 
 void TForm1::Button3Click() { window_.RequestClose(); }
 
-void TForm1::RunGuarded(const std::function<void()>& handler) {
+void TForm1::RunGuarded(const std::function<void()>& handler) noexcept {
   try {
     handler();
   } catch (const std::exception& error) {
-    window_.ShowError(Title, ErrorBoxMessage(error.what()));
+    ReportError(error.what());
   } catch (...) {
-    window_.ShowError(Title, ErrorBoxMessage(kUnknownError));
+    ReportError(kUnknownError);
+  }
+}
+
+void TForm1::ReportError(const std::string& message) noexcept {
+  try {
+    window_.ShowError(Title, ErrorBoxMessage(message));
+    return;
+  } catch (...) {
+    // The box itself failed (its text could not be converted, say).
+  }
+  try {
+    std::string shown = message;
+    try {
+      shown = platform::GbkToUtf8(message);
+    } catch (...) {
+      // the bytes as they are
+    }
+    std::fprintf(stderr, "%s: %s\n", Title.c_str(), shown.c_str());
+  } catch (...) {
+    std::fputs("updater: an error could not be shown\n", stderr);
   }
 }
 

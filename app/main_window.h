@@ -62,8 +62,9 @@ class TForm1 : public platform::WindowEvents {
   bool FileListHasName(const std::string& Name) const;
 
   // Runs a handler the way the window runs every handler: an error that
-  // escapes it is shown in the error box, and the program goes on.
-  void RunGuarded(const std::function<void()>& handler);
+  // escapes it is shown in the error box, and the program goes on. Nothing
+  // escapes: a box that cannot be shown is written to standard error.
+  void RunGuarded(const std::function<void()>& handler) noexcept;
 
   // platform::WindowEvents, each under the guard.
   void ButtonClicked(platform::Control button) override;
@@ -94,6 +95,15 @@ class TForm1 : public platform::WindowEvents {
   TShellListView ShellListView1;
 
  private:
+  // The error box of an error's message; standard error when the box fails.
+  void ReportError(const std::string& message) noexcept;
+  // The end of a download that did not complete: the overall bar back to
+  // 0, the message, and Check enabled for another try.
+  void EndFailedDownload(const std::string& message);
+  // Removes the temporary files that writers of an earlier run, killed
+  // mid-write, left in the program's folders.
+  void RemoveLeftovers();
+
   platform::MainWindow& window_;
   WindowPendingInput window_input_{window_};
   // Panel 1's text, rebuilt in place on every block of a transfer.

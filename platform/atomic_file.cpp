@@ -1,6 +1,8 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -37,7 +40,61 @@ std::string TempName(const std::string& target) {
   return FolderOf(target) + "/." + name + suffix;
 }
 
+bool AllOf(std::string_view text, bool (*accept)(char)) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (!accept(c)) return false;
+  }
+  return true;
+}
+bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
+bool IsLowerHex(char c) { return IsDecimal(c) || (c >= 'a' && c <= 'f'); }
+
+// The writer's process id when the name is one TempName makes, else -1.
+long TempNameWriter(std::string_view name) {
+  constexpr std::string_view kEnd = ".tmp";
+  if (name.size() < 2 || name[0] != '.' || name.size() <= kEnd.size()) return -1;
+  if (name.substr(name.size() - kEnd.size()) != kEnd) return -1;
+  std::string_view rest = name.substr(1, name.size() - 1 - kEnd.size());  // name.PID.N.HEX
+  std::string_view fields[3];
+  for (int i = 2; i >= 0; --i) {
+    const size_t dot = rest.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return -1;  // the target's name may not be empty
+    fields[i] = rest.substr(dot + 1);
+    rest = rest.substr(0, dot);
+  }
+  if (!AllOf(fields[0], IsDecimal) || !AllOf(fields[1], IsDecimal) || !AllOf(fields[2], IsLowerHex)) return -1;
+  if (fields[0].size() > 9) return -1;
+  return std::stol(std::string(fields[0]));
+}
+
+bool ProcessGone(long pid) {
+  if (pid <= 0) return false;
+  if (pid == static_cast<long>(getpid())) return true;
+  return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
 }  // namespace
+
+int RemoveAbandonedTemporaryFiles(const std::string& folder) {
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return 0;
+  DIR* listing = fdopendir(dir);
+  if (listing == nullptr) {
+    close(dir);
+    return 0;
+  }
+  int removed = 0;
+  while (const dirent* entry = readdir(listing)) {
+    const long writer = TempNameWriter(entry->d_name);
+    if (writer < 0 || !ProcessGone(writer)) continue;
+    struct stat st;
+    if (fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (unlinkat(dir, entry->d_name, 0) == 0) ++removed;
+  }
+  closedir(listing);  // closes dir too
+  return removed;
+}
 
 AtomicFile::AtomicFile(std::string target, mode_t mode) : target_(std::move(target)), mode_(mode) {}
 

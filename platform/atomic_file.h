@@ -43,6 +43,15 @@ class AtomicFile {
   int error_ = 0;
 };
 
+// Removes what AtomicFile writers of this program left in the folder (a
+// path on disk) when they were killed before their rename: the regular files
+// whose names have the temporary files' own pattern (".name.PID.N.HEX.tmp")
+// and whose writer is gone (no such process, or this process, which at start
+// writes nothing yet). Nothing else is touched: not other hidden files, not
+// folders or links, not sub-folders, and not a folder that is itself a link.
+// Gives the number of files removed.
+int RemoveAbandonedTemporaryFiles(const std::string& folder);
+
 // Replaces the file at target (a path on disk) with data; see AtomicFile.
 // On failure *error (when given) receives the failing step's errno.
 bool ReplaceFileContents(const std::string& target, const std::string& data, mode_t mode, int* error = nullptr);

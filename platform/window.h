@@ -5,6 +5,7 @@
 // Every text crossing this interface is GBK bytes.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -102,6 +103,11 @@ class MainWindow {
 
   // Puts the window on screen (centred, focus on the first enabled control).
   virtual void Show() = 0;
+  // Runs the operation from the message loop once the window is on screen:
+  // right after the first Show (a window not shown yet keeps it until
+  // then), or at the loop's next pass for a window already shown. Dropped
+  // when the window has closed by then.
+  virtual void RunWhenShown(std::function<void()> operation) = 0;
 };
 
 }  // namespace platform

@@ -126,6 +126,25 @@ void HeadlessWindow::RequestClose() {
   if (go_ahead) closed_ = true;
 }
 
+void HeadlessWindow::Show() {
+  ++shows_;
+  std::vector<std::function<void()>> due;
+  due.swap(when_shown_);
+  for (const std::function<void()>& operation : due) {
+    if (!closed_) operation();
+  }
+}
+
+void HeadlessWindow::RunWhenShown(std::function<void()> operation) {
+  if (shows_ == 0) {
+    when_shown_.push_back(std::move(operation));
+    return;
+  }
+  Schedule([operation = std::move(operation)](HeadlessWindow& window) {
+    if (!window.IsClosed()) operation();
+  });
+}
+
 void HeadlessWindow::Schedule(Action action, int after_calls) {
   script_.push_back(Scheduled{process_calls_ + 1 + std::max(0, after_calls), std::move(action)});
 }

@@ -69,7 +69,11 @@ class HeadlessWindow : public MainWindow {
   void ProcessOnePendingInput() override;
   void RequestClose() override;
   bool IsClosed() const override { return closed_; }
-  void Show() override { ++shows_; }
+  // The operations waiting for the first Show run in it, as a message loop
+  // would run them right after the window appeared.
+  void Show() override;
+  // For a window already shown: at the next processing of pending input.
+  void RunWhenShown(std::function<void()> operation) override;
 
   // The script. An action given after_calls N runs in the (N+1)-th
   // processing of pending input from now: 0 is the next one. Actions that
@@ -124,6 +128,7 @@ class HeadlessWindow : public MainWindow {
   std::vector<Box> boxes_;
   std::deque<bool> answers_;
   std::deque<Scheduled> script_;
+  std::vector<std::function<void()>> when_shown_;
   int process_calls_ = 0;
   int close_requests_ = 0;
   int shows_ = 0;

@@ -20,8 +20,17 @@ class QtApplication {
  public:
   enum class Display { kDefault, kOffscreen };
 
+  // Whether the toolkit can put a window anywhere: a display is named
+  // (DISPLAY or WAYLAND_DISPLAY), or QT_QPA_PLATFORM names a platform that
+  // needs none (offscreen, minimal, a frame buffer). Touches no Qt.
+  static bool DisplayAvailable();
+  // The one line, Chinese and English, that says a display is needed.
+  static const char* NoDisplayMessage();
+
   // program_path: argv[0]. Qt sees no other argument: the program's own
-  // arguments are not the toolkit's.
+  // arguments are not the toolkit's. With kDefault, a display that Qt cannot
+  // open after all (DISPLAY names no running server) ends the program with
+  // Qt's message, NoDisplayMessage and status 1 instead of an abort.
   QtApplication(const char* program_path, Display display);
   ~QtApplication();
   QtApplication(const QtApplication&) = delete;

@@ -15,6 +15,8 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 #include <stdexcept>
 
 #include "platform/encoding.h"
@@ -107,7 +109,9 @@ QtMainWindow::QtMainWindow(QWidget* parent) : QDialog(parent) {
   draw_timer_.setSingleShot(true);
   draw_timer_.setTimerType(Qt::PreciseTimer);
   connect(&draw_timer_, &QTimer::timeout, this, [this] {
-    if (pending_) Flush();
+    Guarded("drawing the window", [this] {
+      if (pending_) Flush();
+    });
   });
 }
 
@@ -205,7 +209,9 @@ void QtMainWindow::BuildControls() {
       {Control::Button1, button1_}, {Control::Button2, button2_}, {Control::Button3, button3_}};
   for (const auto& [control, button] : buttons) {
     connect(button, &QPushButton::clicked, this, [this, control = control] {
-      if (events_ != nullptr) events_->ButtonClicked(control);
+      Guarded("handling a button", [&] {
+        if (events_ != nullptr) events_->ButtonClicked(control);
+      });
     });
   }
 
@@ -444,7 +450,9 @@ void QtMainWindow::ProcessOnePendingInput() {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
-  const bool go_ahead = events_ == nullptr || events_->CloseQuery();
+  // An owner that fails to answer does not keep the window open.
+  bool go_ahead = true;
+  Guarded("closing the window", [&] { go_ahead = events_ == nullptr || events_->CloseQuery(); });
   if (go_ahead) {
     closed_ = true;
     event->accept();
@@ -457,8 +465,37 @@ void QtMainWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (shown_before_) return;
   shown_before_ = true;
-  Flush();
+  Guarded("drawing the window", [this] { Flush(); });
   FocusFirstEnabled();
+  std::vector<std::function<void()>> due;
+  due.swap(when_shown_);
+  for (std::function<void()>& operation : due) RunSoon(std::move(operation));
+}
+
+void QtMainWindow::RunWhenShown(std::function<void()> operation) {
+  if (shown_before_) {
+    RunSoon(std::move(operation));
+  } else {
+    when_shown_.push_back(std::move(operation));
+  }
+}
+
+void QtMainWindow::RunSoon(std::function<void()> operation) {
+  QTimer::singleShot(0, this, [this, operation = std::move(operation)] {
+    Guarded("running a handler", [&] {
+      if (!closed_) operation();
+    });
+  });
+}
+
+void QtMainWindow::Guarded(const char* where, const std::function<void()>& work) noexcept {
+  try {
+    work();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "updater: error while %s: %s\n", where, error.what());
+  } catch (...) {
+    std::fprintf(stderr, "updater: unknown error while %s\n", where);
+  }
 }
 
 void QtMainWindow::FocusFirstEnabled() {

@@ -11,7 +11,9 @@
 #include <QDialog>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/window.h"
 
@@ -66,6 +68,8 @@ class QtMainWindow : public QDialog, public MainWindow {
   void RequestClose() override { close(); }
   bool IsClosed() const override { return closed_; }
   void Show() override { show(); }
+  // A single-shot timer of no delay, started by the first show.
+  void RunWhenShown(std::function<void()> operation) override;
 
   // Draws the pending display state now, frame or not (before a screenshot).
   void Flush();
@@ -110,6 +114,10 @@ class QtMainWindow : public QDialog, public MainWindow {
   void DrawSoon();
   void DrawBar(BarState& bar);
   void FocusFirstEnabled();
+  // Runs what Qt calls back into from its event loop, where an exception
+  // must not arrive: a failure is written to standard error instead.
+  void Guarded(const char* where, const std::function<void()>& work) noexcept;
+  void RunSoon(std::function<void()> operation);
 
   WindowEvents* events_ = nullptr;
   QLineEdit* edit2_ = nullptr;
@@ -127,6 +135,7 @@ class QtMainWindow : public QDialog, public MainWindow {
   QTimer draw_timer_;
   bool closed_ = false;
   bool shown_before_ = false;
+  std::vector<std::function<void()>> when_shown_;
 };
 
 }  // namespace platform

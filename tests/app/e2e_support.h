@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/program_start.h"
 #include "platform/encoding.h"
 #include "platform/headless/headless_window.h"
 #include "settings/ini_file.h"
@@ -53,11 +54,11 @@ class UpdaterRun {
   void WriteSettings(const std::string& host, int client_version, const std::string& extra = "") const {
     test_support::WriteFile(Local("updateset.inf"), test_support::SettingsFileText(host, client_version, extra));
   }
-  // Window creation, the first check included.
+  // The program's start: window creation, the window shown, and the first
+  // check that runs once it is on screen.
   void Create() {
     form = std::make_unique<app::TForm1>(window, Program() + "/");
-    window.SetEvents(form.get());
-    form->RunGuarded([&] { form->FormCreate(); });
+    app::StartProgram(window, *form);
   }
   int32_t SettingsInteger(const std::string& key) const {
     return settings::TIniFile(Local("updateset.inf")).ReadIntegerValue("kvdatacont", key, -999);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/program_start.h"
 #include "platform/encoding.h"
 #include "platform/headless/headless_window.h"
 #include "support/scratch_folder.h"
@@ -49,7 +50,8 @@ class Form1Test : public ::testing::Test {
   Form1Test() : form_(window_, folder_.Path() + "/") { window_.SetEvents(&form_); }
 
   std::string Settings() const { return folder_ / "updateset.inf"; }
-  void Create() { form_.RunGuarded([&] { form_.FormCreate(); }); }
+  // The program's start, its first check included (it fails: no server).
+  void Create() { app::StartProgram(window_, form_); }
 
   ScratchFolder folder_;
   HeadlessWindow window_;
@@ -121,35 +123,36 @@ TEST_F(Form1Test, AFileNamedUpdateMakesNoFoldersAndNoMessage) {
   EXPECT_EQ(window_.Text(Control::Edit2), "ftp://127.0.0.1");
 }
 
-TEST_F(Form1Test, ACloseWhoseWriteFailsShowsTheErrorAndTheWindowStaysOpen) {
+// A close whose write fails says why, once, and closes all the same: the
+// key only repeats the host, and a window that cannot close helps nobody.
+TEST_F(Form1Test, ACloseWhoseWriteFailsSaysWhyOnceAndTheWindowCloses) {
   Create();
   std::filesystem::create_directory(Settings());  // the settings file's name taken by a folder
 
   EXPECT_TRUE(window_.Press(Control::Button3));
-  EXPECT_FALSE(window_.IsClosed());
+  EXPECT_TRUE(window_.IsClosed());
   ASSERT_EQ(window_.Boxes().size(), 1u);
   EXPECT_EQ(window_.Boxes()[0].kind, HeadlessWindow::BoxKind::Error);
   EXPECT_EQ(window_.Boxes()[0].title, form_.Title);
-  EXPECT_EQ(window_.Boxes()[0].text, "Unable to write to " + Settings() + ".");
-  EXPECT_NE(form_.SettingsFile, nullptr) << "the settings file stays bound";
+  EXPECT_EQ(window_.Boxes()[0].text, "Unable to write to " + Settings() + ": Is a directory.");
+  EXPECT_EQ(form_.SettingsFile, nullptr);
 
-  // Once the way is clear, the next close goes ahead.
-  std::filesystem::remove(Settings());
+  // A later close request (a download running on) writes and says nothing.
   window_.RequestClose();
   EXPECT_TRUE(window_.IsClosed());
-  EXPECT_EQ(Lines(Settings()), (std::vector<std::string>{"[kvdatacont]", "update=127.0.0.1"}));
   EXPECT_EQ(window_.Boxes().size(), 1u);
+  EXPECT_TRUE(std::filesystem::is_directory(Settings()));
 }
 
-TEST_F(Form1Test, ACloseIntoAReadOnlyFolderShowsTheErrorAndTheWindowStaysOpen) {
+TEST_F(Form1Test, ACloseIntoAReadOnlyFolderSaysPermissionDeniedAndCloses) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root; the folder-named-file case covers the failure";
   Create();
   chmod(folder_.Path().c_str(), 0555);
   window_.RequestClose();
   chmod(folder_.Path().c_str(), 0755);
-  EXPECT_FALSE(window_.IsClosed());
+  EXPECT_TRUE(window_.IsClosed());
   ASSERT_EQ(window_.Boxes().size(), 1u);
-  EXPECT_EQ(window_.Boxes()[0].text, "Unable to write to " + Settings() + ".");
+  EXPECT_EQ(window_.Boxes()[0].text, "Unable to write to " + Settings() + ": Permission denied.");
 }
 
 TEST_F(Form1Test, ASecondCloseRequestAfterTheCloseWentAheadWritesNothingMore) {
@@ -216,6 +219,63 @@ TEST_F(Form1Test, AnErrorThatIsNoStandardExceptionIsShownToo) {
   ASSERT_EQ(window_.Boxes().size(), 1u);
   EXPECT_EQ(window_.Boxes()[0].kind, HeadlessWindow::BoxKind::Error);
   EXPECT_FALSE(window_.Boxes()[0].text.empty());
+}
+
+// Temporary files that killed writers left (of this program's own pattern,
+// their process gone) are removed at start from the program's folder,
+// Update and the folders directly in it, and from nowhere else.
+TEST(Form1Start, RemovesLeftoversOfKilledWritersFromTheProgramsFoldersOnly) {
+  ScratchFolder base;
+  const std::string program = base / "program";
+  for (const char* sub : {"Update/nowlog", "Update/log", "Update/Report/deep"}) {
+    std::filesystem::create_directories(program + "/" + sub);
+  }
+  const std::string leftover = ".updateset.inf.4194305.0.5e1f.tmp";  // no process has that id
+  const std::vector<std::string> swept = {"", "Update/", "Update/nowlog/", "Update/log/", "Update/Report/"};
+  for (const std::string& where : swept) WriteRaw(program + "/" + where + leftover, "half a file");
+  WriteRaw(program + "/Update/Report/deep/" + leftover, "x");
+  WriteRaw(base / leftover, "x");
+  WriteRaw(program + "/.keep", "x");
+  WriteRaw(program + "/Update/nowlog/.note.4194305.tmp", "x");
+
+  HeadlessWindow window;
+  app::TForm1 form(window, program + "/");
+  app::StartProgram(window, form);
+  for (const std::string& where : swept) EXPECT_FALSE(Exists(program + "/" + where + leftover)) << where;
+  EXPECT_TRUE(Exists(program + "/Update/Report/deep/" + leftover));
+  EXPECT_TRUE(Exists(base / leftover));
+  EXPECT_TRUE(Exists(program + "/.keep"));
+  EXPECT_TRUE(Exists(program + "/Update/nowlog/.note.4194305.tmp"));
+}
+
+// A window whose error box itself fails (its text cannot be converted, the
+// toolkit refuses): the message goes to standard error and nothing aborts.
+class BrokenBoxWindow : public HeadlessWindow {
+ public:
+  void ShowError(const std::string&, const std::string&) override { throw std::runtime_error("no box today"); }
+};
+
+TEST(Form1ErrorBox, ABoxThatCannotBeShownGoesToStandardErrorAndTheProgramGoesOn) {
+  ScratchFolder folder;
+  BrokenBoxWindow window;
+  app::TForm1 form(window, folder.Path() + "/");
+  window.SetEvents(&form);
+
+  testing::internal::CaptureStderr();
+  form.RunGuarded([] { throw std::runtime_error(gbk("连接失败")); });
+  form.RunGuarded([] { throw 42; });
+  // The close whose write fails, too: said on standard error, and it closes.
+  app::StartProgram(window, form);
+  std::filesystem::create_directory(folder / "updateset.inf");
+  EXPECT_TRUE(window.Press(Control::Button3));
+  const std::string said = testing::internal::GetCapturedStderr();
+
+  EXPECT_NE(said.find(form.Title + ": 连接失败\n"), std::string::npos) << said;
+  EXPECT_NE(said.find(form.Title + ": Unknown error\n"), std::string::npos) << said;
+  EXPECT_NE(said.find(form.Title + ": Unable to write to " + (folder / "updateset.inf") + ": Is a directory\n"),
+            std::string::npos)
+      << said;
+  EXPECT_TRUE(window.IsClosed());
 }
 
 TEST(Form1Start, ExeDirIsTheExecutablesFolderAndTheTitleItsName) {

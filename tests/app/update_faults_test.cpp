@@ -60,7 +60,7 @@ bool IsSpeedText(const std::string& text) {
 // Lets the started main program end, so nothing outlives the test for long.
 void Release(const UpdaterRun& run) { WriteFile(run.Local("release.marker"), ""); }
 
-TEST(UpdateFaults, AFailedRowAndABrokenConnectionFailTheirRowsAndKeepTheInstalledMainProgram) {
+TEST(UpdateFaults, AFailedRowAndABrokenConnectionFailTheirRowsAndChangeNothingInstalled) {
   UpdaterRun run;
   run.product.Version(10, 4);
   run.product.Folder("Bin");
@@ -92,16 +92,64 @@ TEST(UpdateFaults, AFailedRowAndABrokenConnectionFailTheirRowsAndKeepTheInstalle
   EXPECT_EQ(run.Column(FileColumn::Status), (Names{"失败", "完成", "失败", "失败"}));
   EXPECT_EQ(ReadFile(run.Local("Update/说明.txt")), "fine");
   EXPECT_LT(ReadFile(run.Local("Update/big.bin")).size(), size_t{48} << 20);
-  // One row completed, so the versions are recorded.
-  EXPECT_EQ(run.SettingsInteger("client_version"), 10);
-  // The failed main program is not copied: the old one stays and is started.
+  // Rows failed: no versions, the installed main program untouched and not
+  // started, and the window stays for another check.
+  EXPECT_EQ(run.SettingsInteger("client_version"), 5);
   EXPECT_EQ(ReadFile(run.Local("Oxbar_tn.exe")), test_support::MainProgramScript("old"));
-  EXPECT_TRUE(WaitUntil([&] { return IsFile(run.Local("started.marker")); }));
-  EXPECT_EQ(ReadFile(run.Local("started.marker")), "old\n");
+  EXPECT_FALSE(IsFile(run.Local("started.marker")));
+  EXPECT_EQ(run.Message(), "下载未完成：有文件下载失败，请重新检测!");
+  EXPECT_TRUE(run.window.IsEnabled(Control::Button1));
   // A failed row does not advance the overall bar; it ends at 0 all the same.
   EXPECT_EQ(run.window.ProgressPosition(ProgressBar::ProgressBar2), 0);
-  EXPECT_TRUE(run.window.IsClosed());
+  EXPECT_FALSE(run.window.IsClosed());
   EXPECT_TRUE(run.window.Boxes().empty());
+  EXPECT_TRUE(run.window.Press(Control::Button3));
+  EXPECT_TRUE(run.window.IsClosed());
+}
+
+// Versions recorded say that the update is in place; a ticked row that
+// failed keeps them back (and the new main program with them), so the next
+// check offers the same files. A row the user unticked does not.
+TEST(UpdateFaults, AFailedTickedRowKeepsTheUpdateOnOfferUntilItCompletes) {
+  UpdaterRun run;
+  run.product.Standard();
+  run.product.Descriptor("7.ini", {{"缺", "missing.txt", "TXT", "1KB", "d"}});
+  run.StartServer("127.0.0.203");
+  run.WriteSettings("127.0.0.203", 5);
+  WriteFile(run.Local("Oxbar_tn.exe"), test_support::MainProgramScript("old"));
+  run.Create();
+  ASSERT_EQ(run.window.RowCount(), 7);
+  const std::vector<std::string> offered = run.Column(FileColumn::Name);
+  EXPECT_TRUE(run.window.Press(Control::Button2));
+  EXPECT_EQ(run.Column(FileColumn::Status), (Names{"完成", "完成", "完成", "完成", "失败", "完成", "完成"}));
+  EXPECT_EQ(ReadFile(run.Local("Update/Oxbar_tn.exe")), test_support::MainProgramScript("new"));
+  EXPECT_EQ(ReadFile(run.Local("Oxbar_tn.exe")), test_support::MainProgramScript("old"))
+      << "its own row completed, but a new main program beside old files is no product";
+  EXPECT_EQ(run.SettingsInteger("client_version"), 5);
+  EXPECT_EQ(run.SettingsInteger("database_version"), -999);
+  EXPECT_FALSE(run.window.IsClosed());
+  EXPECT_EQ(run.Message(), "下载未完成：有文件下载失败，请重新检测!");
+
+  // Checking again (ending the session first) offers every file again.
+  run.window.QueueConfirmAnswer(true);
+  EXPECT_TRUE(run.window.Press(Control::Button1));
+  EXPECT_EQ(run.Column(FileColumn::Name), offered);
+  EXPECT_TRUE(run.window.IsEnabled(Control::Button2));
+
+  // Unticked, the missing file no longer holds the update back.
+  for (int row = 0; row < run.window.RowCount(); ++row) {
+    if (run.window.RowText(row, FileColumn::Name) == "missing.txt") run.window.Tick(row, false);
+  }
+  EXPECT_TRUE(run.window.Press(Control::Button2));
+  EXPECT_EQ(run.Column(FileColumn::Status), (Names{"完成", "完成", "完成", "完成", "未下载", "完成", "完成"}));
+  EXPECT_EQ(run.SettingsInteger("client_version"), 10);
+  EXPECT_EQ(run.SettingsInteger("database_version"), 4);
+  EXPECT_EQ(ReadFile(run.Local("Oxbar_tn.exe")), test_support::MainProgramScript("new"));
+  EXPECT_TRUE(WaitUntil([&] { return IsFile(run.Local("started.marker")); }));
+  EXPECT_EQ(ReadFile(run.Local("started.marker")), "new\n");
+  EXPECT_TRUE(run.window.IsClosed());
+  ASSERT_EQ(run.window.Boxes().size(), 1u) << "only the question whether to end the session";
+  EXPECT_EQ(run.window.Boxes()[0].kind, HeadlessWindow::BoxKind::Confirm);
   Release(run);
 }
 
@@ -122,9 +170,8 @@ TEST(UpdateFaults, ADownloadWithoutACompletedRowRecordsNoVersions) {
   EXPECT_EQ(run.Column(FileColumn::Status), (Names{"未下载", "未下载", "未下载", "未下载", "失败", "未下载", "未下载"}));
   EXPECT_EQ(run.SettingsInteger("client_version"), 5) << "the next check must offer descriptors 6, 7 and 10 again";
   EXPECT_EQ(run.SettingsInteger("database_version"), -999);
-  EXPECT_TRUE(WaitUntil([&] { return IsFile(run.Local("started.marker")); }));
-  EXPECT_EQ(ReadFile(run.Local("started.marker")), "old\n");
-  Release(run);
+  EXPECT_FALSE(IsFile(run.Local("started.marker")));
+  EXPECT_FALSE(run.window.IsClosed());
 }
 
 TEST(UpdateFaults, HostileNamesNeverReachOutsideTheProgramsFolders) {

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <QApplication>
+#include <QTest>
+#include <string>
 #include <vector>
 
+#include "platform/encoding.h"
 #include "platform/qt/qt_application.h"
 #include "platform/qt/qt_main_window.h"
 #include "platform/window.h"
@@ -19,6 +22,19 @@ inline QApplication& App() {
     return new QApplication(argc, argv);
   }();
   return *app;
+}
+
+// Lets the message loop run the first check, which the program starts once
+// its window is on screen, until that check has ended (the Check or the
+// Download button enabled again); false after the deadline.
+inline bool WaitForFirstCheck(platform::MainWindow& window, int deadline_ms = 60000) {
+  static const std::string connecting = platform::Utf8ToGbk("正在连接服务器...");
+  return QTest::qWaitFor(
+      [&] {
+        return window.StatusMessage() != connecting &&
+               (window.IsEnabled(platform::Control::Button1) || window.IsEnabled(platform::Control::Button2));
+      },
+      deadline_ms);
 }
 
 class RecordingEvents : public platform::WindowEvents {

@@ -14,7 +14,6 @@
 #include "app/program_start.h"
 #include "platform/qt/qt_application.h"
 #include "platform/qt/qt_main_window.h"
-#include "platform/qt/qt_main_window.h"
 #include "qt_test_support.h"
 #include "settings/ini_file.h"
 #include "support/product_fixture.h"
@@ -58,6 +57,7 @@ TEST(QtUpdate, ChecksAndDownloadsThroughTheRealWindow) {
   platform::QtMainWindow window;
   app::TForm1 form(window, program + "/");
   ASSERT_TRUE(app::StartProgram(window, form));
+  ASSERT_TRUE(qt_test::WaitForFirstCheck(window));
   EXPECT_EQ(window.Text(Control::Label8), "5");
   EXPECT_EQ(window.Text(Control::Label10), "10");
   ASSERT_EQ(window.RowCount(), 6);
