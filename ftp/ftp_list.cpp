@@ -148,27 +148,31 @@ bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
 }
 
-// 1 to 12 for the English month abbreviations in any letter case, and for
-// "1月" to "12月"; else 0.
-int MonthNumber(std::string_view column) {
-  if (column.size() == 3) {
-    // The three letters upper-cased and packed into one number, compared
-    // with the packed abbreviations.
-    auto pack = [](char a, char b, char c) {
-      return static_cast<uint32_t>(static_cast<unsigned char>(a)) << 16 |
-             static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 | static_cast<unsigned char>(c);
-    };
-    static constexpr std::string_view kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                                     "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    const uint32_t key = pack(UpperAscii(column[0]), UpperAscii(column[1]), UpperAscii(column[2]));
-    for (int m = 0; m < 12; ++m) {
-      if (key == pack(kMonths[m][0], kMonths[m][1], kMonths[m][2])) return m + 1;
-    }
-  }
+// 1 to 12 for "1月" to "12月", else 0.
+int SignedMonthNumber(std::string_view column) {
   const std::string_view number = WithoutSign(column, kMonthSigns);
   if (number.size() == column.size() || number.size() > 2 || !AllDigits(number)) return 0;
   const int month = number.size() == 1 ? number[0] - '0' : (number[0] - '0') * 10 + (number[1] - '0');
   return month >= 1 && month <= 12 ? month : 0;
+}
+
+// 1 to 12 for the English month abbreviations in any letter case, and for
+// "1月" to "12月"; else 0.
+inline int MonthNumber(std::string_view column) {
+  if (column.size() != 3) return SignedMonthNumber(column);
+  // The three letters upper-cased and packed into one number, compared with
+  // the packed abbreviations.
+  auto pack = [](char a, char b, char c) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(a)) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 | static_cast<unsigned char>(c);
+  };
+  static constexpr std::string_view kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                   "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  const uint32_t key = pack(UpperAscii(column[0]), UpperAscii(column[1]), UpperAscii(column[2]));
+  for (int m = 0; m < 12; ++m) {
+    if (key == pack(kMonths[m][0], kMonths[m][1], kMonths[m][2])) return m + 1;
+  }
+  return SignedMonthNumber(column);  // "3月" in GBK has three bytes too
 }
 
 // The year of a date listed without one, as ls does for the last half year:
@@ -351,23 +355,25 @@ bool IsDosLineByTokens(std::string_view upper) {
   return !digits.empty() && settings::ScanInt64(digits).valid;
 }
 
-// A Unix entry's name: a link's is split at its first " -> " into the name
-// and the target (a link listed without its target keeps the whole name);
-// other kinds take the whole name.
-void AssignUnixName(TIdFTPListItem& Entry, std::string_view name) {
-  if (Entry.EntryKind == litSymbolicLink) {
-    // A space is never the second byte of a GBK character, so the first
-    // " -> " a plain search finds is the one net::FindToken finds. An arrow
-    // at the very start would leave no name: the whole text is the name.
-    const size_t arrow = name.find(" -> ");
-    if (arrow != std::string_view::npos && arrow > 0) {
-      Entry.LinkTarget.assign(name.substr(arrow + 4));
-      name = name.substr(0, arrow);
-    } else {
-      Entry.LinkTarget.clear();
-    }
+// A link's name split at its first " -> ": the target goes to LinkTarget and
+// the name before the arrow comes back. A link listed without its target
+// keeps the whole name, and so does one whose arrow stands at the very start
+// (it would leave no name).
+std::string_view SplitLinkTarget(TIdFTPListItem& Entry, std::string_view name) {
+  // A space is never the second byte of a GBK character, so the first
+  // " -> " a plain search finds is the one net::FindToken finds.
+  const size_t arrow = name.find(" -> ");
+  if (arrow == std::string_view::npos || arrow == 0) {
+    Entry.LinkTarget.clear();
+    return name;
   }
-  Entry.EntryName.assign(name);
+  Entry.LinkTarget.assign(name.substr(arrow + 4));
+  return name.substr(0, arrow);
+}
+
+// A Unix entry's name, a link's without its target.
+inline void AssignUnixName(TIdFTPListItem& Entry, std::string_view name) {
+  Entry.EntryName.assign(Entry.EntryKind == litSymbolicLink ? SplitLinkTarget(Entry, name) : name);
 }
 
 // "month/day/year time" for the DOS date rule, put together on the stack
@@ -543,7 +549,9 @@ void TIdFTPListItems::ParseLine(TIdFTPListItem& Entry, std::string_view raw_line
 // "07-04-2021  23:59       <DIR>          Reports" (four-digit year)
 void TIdFTPListItems::ParseDosLine(TIdFTPListItem& Entry, std::string_view raw_line) {
   const std::string_view line = raw_line;
-  const size_t year_length = DosDateLength(line) == 10 ? 4 : 2;
+  // Most lines have a blank after a two-digit year: that is looked at first.
+  const bool long_year = line.size() >= 10 && IsDigit(line[8]) && DosDateLength(line) == 10;
+  const size_t year_length = long_year ? 4 : 2;
   std::string_view rest = Trim(Piece(line, 6 + year_length, std::string_view::npos));
   const std::string_view time = TakeByteToken(rest, ' ');
   rest = Trim(rest);
@@ -596,6 +604,12 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_
 
   const std::string_view mode = columns[0];
   const char type = mode.empty() ? '\0' : UpperAscii(mode[0]);
+  Entry.OwnerRights.assign(Piece(mode, 1, 3));
+  Entry.GroupRights.assign(Piece(mode, 4, 3));
+  Entry.OtherRights.assign(Piece(mode, 7, 3));
+  Entry.LinkCount = ReadInt32(columns[1], 0);
+  Entry.OwnerText.assign(columns[2]);
+  Entry.GroupText.assign(columns[3]);
   const std::string_view size_text = columns[4];
   const int month = MonthNumber(columns[5]);
 
@@ -635,16 +649,8 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_
     year = now.year;
   }
 
-  auto fill_columns = [&]() {
-    Entry.OwnerRights.assign(Piece(mode, 1, 3));
-    Entry.GroupRights.assign(Piece(mode, 4, 3));
-    Entry.OtherRights.assign(Piece(mode, 7, 3));
-    Entry.LinkCount = ReadInt32(columns[1], 0);
-    Entry.OwnerText.assign(columns[2]);
-    Entry.GroupText.assign(columns[3]);
-    Entry.EntryKind = type == 'D' ? litDirectory : type == 'L' ? litSymbolicLink : litFile;
-    Entry.EntrySize = ReadInt64(size_text, 0);
-  };
+  Entry.EntryKind = type == 'D' ? litDirectory : type == 'L' ? litSymbolicLink : litFile;
+  Entry.EntrySize = ReadInt64(size_text, 0);
 
   // Year, day, hour and minute are 16-bit unsigned fields: only the low 16
   // bits of what the line says count.
@@ -653,13 +659,12 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_
   if (name_columns.empty() ||
       !platform::TryEncodeDate(static_cast<uint16_t>(year), month, static_cast<uint16_t>(day), date) ||
       !platform::TryEncodeTime(static_cast<uint16_t>(hour), static_cast<uint16_t>(minute), 0, 999, time)) {
-    // Not where these columns usually are: an ISO date, a group name with
-    // a space, a missing column.
+    // Not where these columns usually are: an ISO date, a group name with a
+    // space, a missing column. Read so, the line gives every field anew;
+    // otherwise the entry keeps the columns read so far, and the line fails.
     if (ParseUnixLineAroundDate(Entry, line)) return;
-    fill_columns();
     throw EIdInvalidFTPListLine(name_columns.empty() ? "No name in listing line" : "Invalid date in listing line");
   }
-  fill_columns();
   Entry.ModifiedAt = date + time;
   std::string name_scratch;
   AssignUnixName(Entry, JoinNameColumns(name_columns, name_scratch));
