@@ -159,7 +159,8 @@ int SignedMonthNumber(std::string_view column) {
 // 1 to 12 for the English month abbreviations in any letter case, and for
 // "1月" to "12月"; else 0.
 inline int MonthNumber(std::string_view column) {
-  if (column.size() != 3) return SignedMonthNumber(column);
+  // "3月" in GBK has three bytes too; no English name ends in a byte above 0x7F.
+  if (column.size() != 3 || static_cast<unsigned char>(column[2]) >= 0x80) return SignedMonthNumber(column);
   // The three letters upper-cased and packed into one number, compared with
   // the packed abbreviations.
   auto pack = [](char a, char b, char c) {
@@ -172,7 +173,7 @@ inline int MonthNumber(std::string_view column) {
   for (int m = 0; m < 12; ++m) {
     if (key == pack(kMonths[m][0], kMonths[m][1], kMonths[m][2])) return m + 1;
   }
-  return SignedMonthNumber(column);  // "3月" in GBK has three bytes too
+  return 0;
 }
 
 // The year of a date listed without one, as ls does for the last half year:
@@ -374,6 +375,54 @@ std::string_view SplitLinkTarget(TIdFTPListItem& Entry, std::string_view name) {
 // A Unix entry's name, a link's without its target.
 inline void AssignUnixName(TIdFTPListItem& Entry, std::string_view name) {
   Entry.EntryName.assign(Entry.EntryKind == litSymbolicLink ? SplitLinkTarget(Entry, name) : name);
+}
+
+// The date of a Unix line from its day column and its year-or-time column,
+// the month known: false for a date or time that does not exist.
+// current_date gives today (year, month, day); it is asked only when the
+// line leaves the day or the year to it.
+template <typename CurrentDate>
+bool ReadUnixDate(std::string_view day_column, std::string_view year_or_time, int month, bool without_year,
+                  const CurrentDate& current_date, double& date, double& time) {
+  bool have_today = false;
+  decltype(current_date()) now{};
+  auto today = [&]() {
+    if (!have_today) {
+      now = current_date();
+      have_today = true;
+    }
+  };
+
+  // "2日": no number ends in a byte above 0x7F, so only such a column can
+  // carry the day sign.
+  if (!day_column.empty() && static_cast<unsigned char>(day_column.back()) >= 0x80) {
+    day_column = WithoutSign(day_column, kDaySigns);
+  }
+  int32_t day = 0;
+  if (!TryReadInt32(day_column, day)) {
+    today();
+    day = now.day;
+  }
+  int32_t year = 0;
+  int32_t hour = 0;
+  int32_t minute = 0;
+  const size_t colon = year_or_time.find(':');  // ':' is below 0x40: no GBK trail byte
+  if (without_year) {
+    today();
+    year = RecentYear(month, now.year, now.month);
+  } else if (colon != std::string_view::npos) {
+    today();
+    year = RecentYear(month, now.year, now.month);
+    hour = ReadInt32(year_or_time.substr(0, colon), 0);
+    minute = ReadInt32(year_or_time.substr(colon + 1), 0);
+  } else if (!TryReadInt32(year_or_time, year)) {
+    today();
+    year = now.year;
+  }
+  // Year, day, hour and minute are 16-bit unsigned fields: only the low 16
+  // bits of what the line says count.
+  return platform::TryEncodeDate(static_cast<uint16_t>(year), month, static_cast<uint16_t>(day), date) &&
+         platform::TryEncodeTime(static_cast<uint16_t>(hour), static_cast<uint16_t>(minute), 0, 999, time);
 }
 
 // "month/day/year time" for the DOS date rule, put together on the stack
@@ -610,55 +659,13 @@ void TIdFTPListItems::ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_
   Entry.LinkCount = ReadInt32(columns[1], 0);
   Entry.OwnerText.assign(columns[2]);
   Entry.GroupText.assign(columns[3]);
-  const std::string_view size_text = columns[4];
-  const int month = MonthNumber(columns[5]);
-
-  // Today is looked up only when the line leaves the day or the year to it.
-  bool have_today = false;
-  Today now;
-  auto today = [&]() {
-    if (!have_today) {
-      now = CurrentDate();
-      have_today = true;
-    }
-  };
-
-  int32_t day = 0;
-  if (!TryReadInt32(columns[6], day)) {
-    const std::string_view number = WithoutSign(columns[6], kDaySigns);  // "2日"
-    if (number.size() == columns[6].size() || !TryReadInt32(number, day)) {
-      today();
-      day = now.day;
-    }
-  }
-  int32_t year = 0;
-  int32_t hour = 0;
-  int32_t minute = 0;
-  const std::string_view year_or_time = columns[7];
-  const size_t colon = year_or_time.find(':');  // ':' is below 0x40: no GBK trail byte
-  if (without_year) {
-    today();
-    year = RecentYear(month, now.year, now.month);
-  } else if (colon != std::string_view::npos) {
-    today();
-    year = RecentYear(month, now.year, now.month);
-    hour = ReadInt32(year_or_time.substr(0, colon), 0);
-    minute = ReadInt32(year_or_time.substr(colon + 1), 0);
-  } else if (!TryReadInt32(year_or_time, year)) {
-    today();
-    year = now.year;
-  }
-
   Entry.EntryKind = type == 'D' ? litDirectory : type == 'L' ? litSymbolicLink : litFile;
-  Entry.EntrySize = ReadInt64(size_text, 0);
-
-  // Year, day, hour and minute are 16-bit unsigned fields: only the low 16
-  // bits of what the line says count.
+  Entry.EntrySize = ReadInt64(columns[4], 0);
+  const int month = MonthNumber(columns[5]);
   double date = 0;
   double time = 0;
-  if (name_columns.empty() ||
-      !platform::TryEncodeDate(static_cast<uint16_t>(year), month, static_cast<uint16_t>(day), date) ||
-      !platform::TryEncodeTime(static_cast<uint16_t>(hour), static_cast<uint16_t>(minute), 0, 999, time)) {
+  if (month == 0 || name_columns.empty() ||
+      !ReadUnixDate(columns[6], columns[7], month, without_year, [this] { return CurrentDate(); }, date, time)) {
     // Not where these columns usually are: an ISO date, a group name with a
     // space, a missing column. Read so, the line gives every field anew;
     // otherwise the entry keeps the columns read so far, and the line fails.
@@ -684,16 +691,21 @@ bool TIdFTPListItems::ParseUnixLineAroundDate(TIdFTPListItem& Entry, std::string
   const char type = line.empty() ? '\0' : UpperAscii(line[0]);
   if (type == 'B' || type == 'C') return false;
 
+  // The date is looked for among the first columns only; the others are
+  // counted (a name of one column is told by being the last).
   struct Column {
     size_t start;  // in the line, before trimming
     std::string_view text;
   };
-  std::vector<Column> columns;
+  constexpr size_t kKept = 32;
+  Column columns[kKept];
+  size_t count = 0;
   ColumnReader reader(line);
-  for (std::string_view text; reader.Next(text);) columns.push_back(Column{reader.Start(), text});
-  const size_t count = columns.size();
+  for (std::string_view text; reader.Next(text); ++count) {
+    if (count < kKept) columns[count] = Column{reader.Start(), text};
+  }
 
-  for (size_t at = 3; at + 1 < count; ++at) {
+  for (size_t at = 3; at + 3 < kKept && at + 1 < count; ++at) {
     if (!AllDigits(columns[at - 1].text)) continue;
     int year = 0;
     int month = 0;

@@ -134,7 +134,8 @@ class TIdFTPListItems {
   void ParseDosLine(TIdFTPListItem& Entry, std::string_view raw_line);
   void ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_line);
   // The Unix line read from its date outwards, for the lines whose columns
-  // are not where ParseUnixLine expects them; false when it finds no date.
+  // are not where ParseUnixLine expects them; false when it finds no date
+  // among the first 32 columns.
   bool ParseUnixLineAroundDate(TIdFTPListItem& Entry, std::string_view line);
   // Today's date: the one ParseListing read when it started, or the clock's
   // now for a ParseEntry outside a listing.

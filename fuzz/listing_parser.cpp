@@ -217,7 +217,9 @@ bool ReferenceAroundDate(const std::vector<std::string>& cols, const Day& today,
   const char type = cols.empty() || cols[0].empty() ? '\0' : Upper(cols[0].substr(0, 1))[0];
   if (type == 'B' || type == 'C') return false;
   const size_t n = cols.size();
-  for (size_t at = 3; at + 1 < n; ++at) {
+  // Only the first 32 columns are searched: the date and the first column
+  // of the name lie among them.
+  for (size_t at = 3; at + 1 < n && at + 3 < 32; ++at) {
     if (!Digits(cols[at - 1])) continue;
     const std::string& c = cols[at];
     long year = 0, month = 0, day = 0, hour = 0, minute = 0;

@@ -231,7 +231,11 @@ TEST(UnixListingLine, VaxListingsAreReadLikeUnix) {
 TEST(UnixListingLine, ABadLineIsSkippedAndCountedAndTheOthersStay) {
   const std::string good1 = "-rw-r--r-- 1 a b 5 Jan 1 2005 one";
   const std::string good2 = "-rw-r--r-- 1 a b 5 Jan 1 2005 two";
+  std::string far_date = "-rw-r--r-- 1 owner";
+  for (int i = 0; i < 30; ++i) far_date += " group";
+  far_date += " 5 Jan 1 2005 far";  // a date is looked for among the first 32 columns
   const std::vector<std::string> bad_lines = {
+      far_date,
       "-rw-r--r-- 1 a b 5 Foo 1 2005 month",       // not a month name
       "-rw-r--r-- 1 a b 5 January 1 2005 month",   // exactly three letters
       "-rw-r--r-- 1 a b 5 13\xD4\xC2 1 2005 month",  // "13月"
