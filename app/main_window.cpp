@@ -52,11 +52,11 @@ TForm1::TForm1(platform::MainWindow& window, std::string exe_dir)
     FTPClientWork(sender, mode, count);
   };
   FTPClient.OnWorkEnd = [this](net::TIdComponent* sender, net::TWorkMode mode) { FTPClientWorkEnd(sender, mode); };
-  IdAntiFreeze1.SetWindow(&window_);
+  IdAntiFreeze1.SetPendingInput(&window_input_);
 }
 
 TForm1::~TForm1() {
-  IdAntiFreeze1.SetWindow(nullptr);
+  IdAntiFreeze1.SetPendingInput(nullptr);
   window_.SetEvents(nullptr);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/shell_list_view.h"
+#include "app/window_pending_input.h"
 #include "ftp/ftp_client.h"
 #include "net/anti_freeze.h"
 #include "net/component.h"
@@ -94,6 +95,7 @@ class TForm1 : public platform::WindowEvents {
 
  private:
   platform::MainWindow& window_;
+  WindowPendingInput window_input_{window_};
   // Panel 1's text, rebuilt in place on every block of a transfer.
   std::string speed_text_;
 };

@@ -49,6 +49,8 @@ class NullWindow : public platform::MainWindow {
   void ProcessAllPendingInput() override { ++processed_; }
   void ProcessOnePendingInput() override { ++processed_; }
   void RequestClose() override {}
+  bool IsClosed() const override { return false; }
+  void Show() override {}
 
   long repaints_ = 0;
   long processed_ = 0;

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "platform/qt/program_start.h"
+#include "platform/qt/qt_application.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace bench {

@@ -15,7 +15,8 @@
 #include <string>
 
 #include "platform/encoding.h"
-#include "platform/qt/program_start.h"
+#include "platform/qt/qt_application.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace {

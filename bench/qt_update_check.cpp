@@ -21,7 +21,9 @@
 #include "app/main_window.h"
 #include "bench/qt_bench_window.h"
 #include "platform/encoding.h"
-#include "platform/qt/program_start.h"
+#include "app/program_start.h"
+#include "platform/qt/qt_application.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/qt/qt_main_window.h"
 
 namespace {
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
       app::TForm1 form(window, platform::Utf8ToGbk(folder.string() + "/"));
       const double cpu_start = CpuSeconds();
       const auto start = Clock::now();
-      platform::StartProgram(window, form);
+      app::StartProgram(window, form);
       window.Flush();
       QCoreApplication::processEvents();
       wall = std::chrono::duration<double>(Clock::now() - start).count();

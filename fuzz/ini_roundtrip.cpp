@@ -22,7 +22,7 @@
 #include "fuzz_check.h"
 #include "integer_reference.h"
 #include "platform/encoding.h"
-#include "platform/profile.h"
+#include "settings/profile.h"
 #include "settings/ini_file.h"
 
 namespace {
@@ -107,11 +107,11 @@ std::string Describe(const Model& model) {
 // The whole file as the reader gives it.
 Model ReadAll(const std::string& file) {
   Model model;
-  for (const std::string& name : SplitNames(platform::ReadProfileString(file, nullptr, nullptr, "", kHuge))) {
+  for (const std::string& name : SplitNames(settings::ReadProfileString(file, nullptr, nullptr, "", kHuge))) {
     Section section{name, {}};
-    for (const std::string& key : SplitNames(platform::ReadProfileString(file, &name, nullptr, "", kHuge))) {
+    for (const std::string& key : SplitNames(settings::ReadProfileString(file, &name, nullptr, "", kHuge))) {
       const std::string missing = "\n";  // no value holds a line ending
-      const std::string value = platform::ReadProfileString(file, &name, &key, missing, kHuge);
+      const std::string value = settings::ReadProfileString(file, &name, &key, missing, kHuge);
       FUZZ_CHECK(value != missing, "listed key " + fuzz::Shown(key) + " reads as missing");
       section.keys.emplace_back(key, value);
     }
@@ -167,7 +167,7 @@ void CheckRoundTrip(const std::string& bytes) {
   std::remove(b.c_str());
   for (const Section& s : read) {
     for (const auto& [key, value] : s.keys) {
-      FUZZ_CHECK(platform::WriteProfileString(b, &s.name, &key, &value), "refused " + fuzz::Shown(key) + "; " + context);
+      FUZZ_CHECK(settings::WriteProfileString(b, &s.name, &key, &value), "refused " + fuzz::Shown(key) + "; " + context);
     }
   }
   const Model copied = ReadAll(b);
@@ -178,7 +178,7 @@ void CheckRoundTrip(const std::string& bytes) {
   if (bytes.find('\0') == std::string::npos) {
     for (const Section& s : read) {
       for (const auto& [key, value] : s.keys) {
-        FUZZ_CHECK(platform::WriteProfileString(a, &s.name, &key, &value), context);
+        FUZZ_CHECK(settings::WriteProfileString(a, &s.name, &key, &value), context);
       }
     }
     FUZZ_CHECK(ReadRaw(a) == bytes, "writing back what was read changed the file; " + context);
@@ -248,7 +248,7 @@ void RunScript(const std::string& bytes, FuzzedDataProvider& in) {
     bool ok = false;
     if (op <= 6) {
       history += "; write [" + fuzz::Shown(section) + "] " + fuzz::Shown(key) + "=" + fuzz::Shown(value);
-      ok = platform::WriteProfileString(a, &section, &key, &value);
+      ok = settings::WriteProfileString(a, &section, &key, &value);
       FUZZ_CHECK(ok || MayRefuse(&section, &key, &value), history);
       if (ok) {
         if (!target) {
@@ -267,7 +267,7 @@ void RunScript(const std::string& bytes, FuzzedDataProvider& in) {
       }
     } else if (op <= 8) {
       history += "; remove [" + fuzz::Shown(section) + "] " + fuzz::Shown(key);
-      ok = platform::WriteProfileString(a, &section, &key, nullptr);
+      ok = settings::WriteProfileString(a, &section, &key, nullptr);
       FUZZ_CHECK(ok || MayRefuse(&section, &key, nullptr), history);
       if (ok && target) {
         for (size_t i = 0; i < target->keys.size(); ++i) {
@@ -279,7 +279,7 @@ void RunScript(const std::string& bytes, FuzzedDataProvider& in) {
       }
     } else {
       history += "; remove [" + fuzz::Shown(section) + "]";
-      ok = platform::WriteProfileString(a, &section, nullptr, nullptr);
+      ok = settings::WriteProfileString(a, &section, nullptr, nullptr);
       FUZZ_CHECK(ok || MayRefuse(&section, nullptr, nullptr), history);
       if (ok && target) model.erase(model.begin() + (target - model.data()));
     }

@@ -3,7 +3,6 @@
 #include <atomic>
 
 #include "platform/clock.h"
-#include "platform/window.h"
 
 namespace net {
 namespace {
@@ -11,16 +10,6 @@ namespace {
 // Read by any thread that asks whether to keep responsive; only the
 // interface thread then goes on to use the component.
 std::atomic<TIdAntiFreezeBase*> g_active_anti_freeze{nullptr};
-
-class WindowInput : public TIdPendingInput {
- public:
-  explicit WindowInput(platform::MainWindow& window) : window_(window) {}
-  void ProcessAllPendingInput() override { window_.ProcessAllPendingInput(); }
-  void ProcessOnePendingInput() override { window_.ProcessOnePendingInput(); }
-
- private:
-  platform::MainWindow& window_;
-};
 
 }  // namespace
 
@@ -41,15 +30,7 @@ TIdAntiFreeze::TIdAntiFreeze() { g_active_anti_freeze.store(this, std::memory_or
 
 TIdAntiFreeze::~TIdAntiFreeze() { g_active_anti_freeze.store(nullptr, std::memory_order_release); }
 
-void TIdAntiFreeze::SetWindow(platform::MainWindow* window) {
-  window_input_ = window != nullptr ? std::make_unique<WindowInput>(*window) : nullptr;
-  input_ = window_input_.get();
-}
-
-void TIdAntiFreeze::SetPendingInput(TIdPendingInput* input) {
-  window_input_.reset();
-  input_ = input;
-}
+void TIdAntiFreeze::SetPendingInput(TIdPendingInput* input) { input_ = input; }
 
 void TIdAntiFreeze::Process() {
   if (input_ == nullptr) return;

@@ -4,13 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "net/component.h"
-
-namespace platform {
-class MainWindow;
-}
 
 namespace net {
 
@@ -51,17 +46,14 @@ class TIdAntiFreeze : public TIdAntiFreezeBase {
   TIdAntiFreeze();
   ~TIdAntiFreeze() override;
 
-  // Process handles the pending input of this window (set by the owner,
-  // which keeps the window alive longer); null: Process does nothing.
-  void SetWindow(platform::MainWindow* window);
-  // The same for anything else that has pending input.
+  // Process handles this pending input (set by the owner, which keeps it
+  // alive longer); null: Process does nothing.
   void SetPendingInput(TIdPendingInput* input);
 
   // All pending input with ApplicationHasPriority, else at most one event.
   void Process() override;
 
  private:
-  std::unique_ptr<TIdPendingInput> window_input_;
   TIdPendingInput* input_ = nullptr;
 };
 

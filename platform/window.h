@@ -97,6 +97,11 @@ class MainWindow {
   // CloseQuery decides. A window that has closed stays closed; asking again
   // asks the owner again.
   virtual void RequestClose() = 0;
+  // True once a close went ahead.
+  virtual bool IsClosed() const = 0;
+
+  // Puts the window on screen (centred, focus on the first enabled control).
+  virtual void Show() = 0;
 };
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/date_time.h"
-#include "platform/profile.h"
+#include "settings/profile.h"
 #include "settings/integer_conversion.h"
 
 namespace settings {
@@ -262,23 +262,23 @@ TIniFile::~TIniFile() {
 
 std::string TIniFile::ReadTextValue(const std::string& section, const std::string& ident,
                                     const std::string& default_value) {
-  return platform::ReadProfileString(FileName(), &section, &ident, default_value, kValueBufferSize);
+  return ReadProfileString(FileName(), &section, &ident, default_value, kValueBufferSize);
 }
 
 void TIniFile::WriteTextValue(const std::string& section, const std::string& ident, const std::string& value) {
-  if (!platform::WriteProfileString(FileName(), &section, &ident, &value)) {
+  if (!WriteProfileString(FileName(), &section, &ident, &value)) {
     throw EIniFileException("Unable to write to " + FileName());
   }
 }
 
 void TIniFile::ListKeys(const std::string& section, std::vector<std::string>& strings) {
   strings.clear();
-  AddNames(platform::ReadProfileString(FileName(), &section, nullptr, "", kListBufferSize), strings);
+  AddNames(ReadProfileString(FileName(), &section, nullptr, "", kListBufferSize), strings);
 }
 
 void TIniFile::ListSections(std::vector<std::string>& strings) {
   strings.clear();
-  AddNames(platform::ReadProfileString(FileName(), nullptr, nullptr, "", kListBufferSize), strings);
+  AddNames(ReadProfileString(FileName(), nullptr, nullptr, "", kListBufferSize), strings);
 }
 
 void TIniFile::ListKeyValues(const std::string& section, std::vector<std::string>& strings) {
@@ -289,15 +289,15 @@ void TIniFile::ListKeyValues(const std::string& section, std::vector<std::string
 }
 
 void TIniFile::RemoveSection(const std::string& section) {
-  if (!platform::WriteProfileString(FileName(), &section, nullptr, nullptr)) {
+  if (!WriteProfileString(FileName(), &section, nullptr, nullptr)) {
     throw EIniFileException("Unable to write to " + FileName());
   }
 }
 
 void TIniFile::RemoveKey(const std::string& section, const std::string& ident) {
-  platform::WriteProfileString(FileName(), &section, &ident, nullptr);
+  WriteProfileString(FileName(), &section, &ident, nullptr);
 }
 
-void TIniFile::FlushFile() { platform::WriteProfileString(FileName(), nullptr, nullptr, nullptr); }
+void TIniFile::FlushFile() { WriteProfileString(FileName(), nullptr, nullptr, nullptr); }
 
 }  // namespace settings

@@ -68,6 +68,8 @@ class HeadlessWindow : public MainWindow {
   void ProcessAllPendingInput() override;
   void ProcessOnePendingInput() override;
   void RequestClose() override;
+  bool IsClosed() const override { return closed_; }
+  void Show() override { ++shows_; }
 
   // The script. An action given after_calls N runs in the (N+1)-th
   // processing of pending input from now: 0 is the next one. Actions that
@@ -96,7 +98,7 @@ class HeadlessWindow : public MainWindow {
   const std::vector<std::string>& Panel1History() const { return panel1_history_; }
   int ProcessCalls() const { return process_calls_; }
   int CloseRequests() const { return close_requests_; }
-  bool IsClosed() const { return closed_; }
+  int Shows() const { return shows_; }
 
  private:
   struct Scheduled {
@@ -124,6 +126,7 @@ class HeadlessWindow : public MainWindow {
   std::deque<Scheduled> script_;
   int process_calls_ = 0;
   int close_requests_ = 0;
+  int shows_ = 0;
   bool closed_ = false;
 };
 

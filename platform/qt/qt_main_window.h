@@ -64,11 +64,11 @@ class QtMainWindow : public QDialog, public MainWindow {
   // event off its queues, and one pass is the smallest step it offers.
   void ProcessOnePendingInput() override;
   void RequestClose() override { close(); }
+  bool IsClosed() const override { return closed_; }
+  void Show() override { show(); }
 
   // Draws the pending display state now, frame or not (before a screenshot).
   void Flush();
-  // True once a close went ahead; the window then stays closed.
-  bool IsClosed() const { return closed_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;

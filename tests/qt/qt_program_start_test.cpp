@@ -1,7 +1,9 @@
 // The program's start path on the real window: the creation handler runs to
 // its end before the window shows, and closing with Alt+X ends the message
 // loop after the settings file was written.
-#include "platform/qt/program_start.h"
+#include "app/program_start.h"
+#include "platform/qt/qt_application.h"
+#include "platform/qt/qt_main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +24,7 @@ TEST(QtProgramStart, StartsInAnEmptyFolderAndAltXEndsTheLoopAfterWritingTheHost)
   platform::QtMainWindow window;
   app::TForm1 form(window, folder.Path() + "/");
 
-  ASSERT_TRUE(platform::StartProgram(window, form));
+  ASSERT_TRUE(app::StartProgram(window, form));
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(std::filesystem::is_directory(folder / "Update/nowlog"));
   EXPECT_EQ(window.findChild<QLineEdit*>("Edit2")->text().toStdString(), "ftp://127.0.0.1");
@@ -48,7 +50,7 @@ TEST(QtProgramStart, AWindowClosedDuringCreationIsNotShown) {
   window.SetEvents(&form);
   window.RequestClose();  // as a close request from inside the creation handler would
   EXPECT_TRUE(window.IsClosed());
-  EXPECT_FALSE(platform::StartProgram(window, form));
+  EXPECT_FALSE(app::StartProgram(window, form));
   EXPECT_FALSE(window.isVisible());
 }
 

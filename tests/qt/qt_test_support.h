@@ -4,7 +4,8 @@
 #include <QApplication>
 #include <vector>
 
-#include "platform/qt/program_start.h"
+#include "platform/qt/qt_application.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/window.h"
 
 namespace qt_test {

@@ -11,7 +11,9 @@
 
 #include "app/main_window.h"
 #include "platform/encoding.h"
-#include "platform/qt/program_start.h"
+#include "app/program_start.h"
+#include "platform/qt/qt_application.h"
+#include "platform/qt/qt_main_window.h"
 #include "platform/qt/qt_main_window.h"
 #include "qt_test_support.h"
 #include "settings/ini_file.h"
@@ -55,7 +57,7 @@ TEST(QtUpdate, ChecksAndDownloadsThroughTheRealWindow) {
 
   platform::QtMainWindow window;
   app::TForm1 form(window, program + "/");
-  ASSERT_TRUE(platform::StartProgram(window, form));
+  ASSERT_TRUE(app::StartProgram(window, form));
   EXPECT_EQ(window.Text(Control::Label8), "5");
   EXPECT_EQ(window.Text(Control::Label10), "10");
   ASSERT_EQ(window.RowCount(), 6);

@@ -9,9 +9,6 @@
 // user would and lets the window handle what follows. With --timings the
 // wall time of the start (window creation with its first check) and of each
 // press goes to stderr.
-#include <QApplication>
-#include <QPixmap>
-#include <QPushButton>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -19,21 +16,15 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/program_start.h"
 #include "platform/encoding.h"
-#include "platform/qt/program_start.h"
-#include "platform/qt/qt_main_window.h"
+#include "platform/qt/qt_application.h"
 
 namespace {
 
 int Usage() {
   std::fprintf(stderr, "usage: updater-shot --exe-dir DIR [--timings] [--shot PATH | --press BUTTON]...\n");
   return 2;
-}
-
-void Settle(platform::QtMainWindow& window) {
-  QCoreApplication::processEvents();
-  window.Flush();
-  QCoreApplication::processEvents();
 }
 
 using Clock = std::chrono::steady_clock;
@@ -69,33 +60,24 @@ int main(int argc, char** argv) {
   if (exe_dir.empty()) return Usage();
   if (exe_dir.back() != '/') exe_dir += '/';
 
-  int qt_argc = 3;
-  char platform_option[] = "-platform";
-  char platform_name[] = "offscreen";
-  char* qt_argv[] = {argv[0], platform_option, platform_name, nullptr};
-  platform::PrepareEventLoop();
-  QApplication application(qt_argc, qt_argv);
-
-  platform::QtMainWindow window;
-  app::TForm1 form(window, platform::Utf8ToGbk(exe_dir));
+  platform::QtApplication application(argv[0], platform::QtApplication::Display::kOffscreen);
+  app::TForm1 form(application.Window(), platform::Utf8ToGbk(exe_dir));
   const Clock::time_point start = Clock::now();
-  platform::StartProgram(window, form);
+  app::StartProgram(application.Window(), form);
   Report(timings, "start and first check", start);
-  Settle(window);
+  application.Settle();
 
   for (const auto& [option, value] : steps) {
     if (option == "--press") {
-      auto* button = window.findChild<QPushButton*>(QString::fromStdString(value));
-      if (button == nullptr) {
+      const Clock::time_point pressed = Clock::now();
+      if (!application.Click(value)) {
         std::fprintf(stderr, "updater-shot: no button %s\n", value.c_str());
         return 1;
       }
-      const Clock::time_point pressed = Clock::now();
-      button->click();
       Report(timings, "press " + value, pressed);
-      Settle(window);
+      application.Settle();
     } else {
-      if (!window.grab().save(QString::fromStdString(value), "PNG")) {
+      if (!application.SaveScreenshot(value)) {
         std::fprintf(stderr, "updater-shot: cannot save %s\n", value.c_str());
         return 1;
       }

@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "settings/profile.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 
 #include "support/scratch_folder.h"
 
-namespace platform {
+namespace settings {
 namespace {
 
 using test_support::Exists;
@@ -379,4 +379,4 @@ TEST(ProfileWrite, AKilledWriterLeavesTheOldOrTheNewFileWhole) {
 }
 
 }  // namespace
-}  // namespace platform
+}  // namespace settings

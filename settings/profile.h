@@ -1,5 +1,5 @@
-// The profile service: reading and writing INI profile files the way the
-// settings code expects of the platform (one read call for a value, a section
+// The INI format and the profile service over it: reading and writing INI
+// profile files the way TIniFile expects (one read call for a value, a section
 // listing or a key listing through a buffer of given size; one write call for
 // writing a key, removing a key, removing a section or flushing).
 //
@@ -38,7 +38,7 @@
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace settings {
 
 inline constexpr size_t kMaxProfileFileSize = 16 * 1024 * 1024;
 
@@ -67,4 +67,4 @@ std::string ReadProfileString(const std::string& file, const std::string* sectio
 bool WriteProfileString(const std::string& file, const std::string* section,
                         const std::string* key, const std::string* value);
 
-}  // namespace platform
+}  // namespace settings

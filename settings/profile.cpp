@@ -1,22 +1,18 @@
-#include "platform/profile.h"
+#include "settings/profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
-#include "platform/atomic_file.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/whole_file.h"
 
-namespace platform {
+namespace settings {
 namespace {
+
+using platform::IsGbkPair;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -167,43 +163,14 @@ struct Profile {
   }
 };
 
-enum class LoadResult { kLoaded, kMissing, kUnusable };
-
-// Reads the file whole. A FIFO or device is never read (O_NONBLOCK keeps the
-// open itself from waiting), and a huge file is not loaded.
-LoadResult LoadFile(const std::string& path, std::string& text, struct stat& st) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? LoadResult::kMissing : LoadResult::kUnusable;
-  LoadResult result = LoadResult::kUnusable;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<uint64_t>(st.st_size) <= kMaxProfileFileSize) {
-    text.clear();
-    char buffer[65536];
-    result = LoadResult::kLoaded;
-    while (true) {
-      const ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        result = LoadResult::kUnusable;
-        break;
-      }
-      if (n == 0) break;
-      text.append(buffer, static_cast<size_t>(n));
-      if (text.size() > kMaxProfileFileSize) {  // grew while being read
-        result = LoadResult::kUnusable;
-        break;
-      }
-    }
-  }
-  close(fd);
-  return result;
-}
-
 // The profile as it is on disk now; empty when the file is missing or unusable.
 Profile ReadProfile(const std::string& file) {
   Profile profile;
-  struct stat st;
-  if (LoadFile(ResolvePath(file), profile.text, st) != LoadResult::kLoaded) profile.text.clear();
+  platform::WholeFile whole;
+  if (platform::ReadWholeFile(platform::ResolvePath(file), kMaxProfileFileSize, whole) ==
+      platform::WholeFileRead::kRead) {
+    profile.text = std::move(whole.text);
+  }
   profile.lines = ParseLines(profile.text);
   return profile;
 }
@@ -373,19 +340,14 @@ bool WriteProfileString(const std::string& file, const std::string* section,
   if (section == nullptr) return true;  // a flush: nothing is held back
   if (!Writable(section, key, value)) return false;
 
-  std::string target = ResolvePath(file);
+  const std::string target = platform::RewriteTarget(file);
   if (target.empty()) return false;
-  // Through a symbolic link, the file it names is replaced, not the link.
-  if (char* real = realpath(target.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
-  }
+  platform::WholeFile whole;
+  const platform::WholeFileRead load = platform::ReadWholeFile(target, kMaxProfileFileSize, whole);
+  if (load == platform::WholeFileRead::kUnusable) return false;
+  const bool exists = load == platform::WholeFileRead::kRead;
   Profile profile;
-  struct stat st {};
-  const LoadResult load = LoadFile(target, profile.text, st);
-  if (load == LoadResult::kUnusable) return false;
-  const bool exists = load == LoadResult::kLoaded;
-  if (!exists) profile.text.clear();
+  profile.text = std::move(whole.text);
   profile.lines = ParseLines(profile.text);
 
   const std::string section_name(Trim(*section));
@@ -399,16 +361,7 @@ bool WriteProfileString(const std::string& file, const std::string* section,
   }
   if (updated == profile.text && (exists || value == nullptr)) return true;
 
-  if (!ReplaceFileContents(target, updated, exists ? (st.st_mode & 07777) : AtomicFile::kDefaultMode)) {
-    return false;
-  }
-  // Keep the owner of a file that another user's program edits (as root).
-  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid())) {
-    if (chown(target.c_str(), st.st_uid, st.st_gid) != 0) {
-      // the content is written; only the owner differs
-    }
-  }
-  return true;
+  return platform::RewriteWholeFile(target, updated, exists ? &whole : nullptr);
 }
 
-}  // namespace platform
+}  // namespace settings
