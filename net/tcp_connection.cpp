@@ -12,6 +12,27 @@
 #include "platform/stream.h"
 
 namespace net {
+namespace {
+
+// Runs work, then finish (a work's end, which runs the user's handler) on
+// both paths, explicitly and never from a destructor. After a failure of
+// work, a failure of finish is dropped: what went wrong first is what the
+// caller hears.
+template <typename Work, typename Finish>
+void RunThenFinish(Work work, Finish finish) {
+  try {
+    work();
+  } catch (...) {
+    try {
+      finish();
+    } catch (...) {
+    }
+    throw;
+  }
+  finish();
+}
+
+}  // namespace
 
 TIdTCPConnection::HandlerInUse::HandlerInUse(TIdTCPConnection& connection) : connection_(connection) {
   ++connection_.handler_calls_;
@@ -260,18 +281,7 @@ void TIdTCPConnection::ReadIntoStream(platform::Stream& stream, int64_t count, b
   const int32_t work_max =
       until_disconnect ? 0 : static_cast<int32_t>(std::min<int64_t>(left, std::numeric_limits<int32_t>::max()));
   StartWork(wmRead, work_max);
-  try {
-    ReadStreamBody(stream, left, until_disconnect);
-  } catch (...) {
-    // The work still ends and the stream is still cut, but what went wrong
-    // first is what the caller hears.
-    try {
-      FinishReadStream(stream);
-    } catch (...) {
-    }
-    throw;
-  }
-  FinishReadStream(stream);
+  RunThenFinish([&] { ReadStreamBody(stream, left, until_disconnect); }, [&] { FinishReadStream(stream); });
 }
 
 void TIdTCPConnection::FinishReadStream(platform::Stream& stream) {
@@ -350,24 +360,18 @@ void TIdTCPConnection::WriteFromStream(platform::Stream& stream, bool all, int64
   const int64_t total = std::max<int64_t>(end - stream.Position(), 0);
   if (write_count) WriteFourBytes(static_cast<uint32_t>(total), true);
   StartWork(wmWrite, static_cast<int32_t>(std::min<int64_t>(total, std::numeric_limits<int32_t>::max())));
-  try {
-    const int32_t chunk = std::max<int32_t>(SendBufferSize, 1);
-    std::vector<char> block(static_cast<size_t>(chunk));
-    while (stream.Position() < end) {
-      const int64_t want = std::min<int64_t>(end - stream.Position(), chunk);
-      const size_t got = stream.Read(block.data(), static_cast<size_t>(want));
-      if (got == 0) throw EIdNoDataToRead();
-      WriteBytes(block.data(), static_cast<int32_t>(got));
-    }
-  } catch (...) {
-    // The work still ends; what went wrong first is what the caller hears.
-    try {
-      FinishWork(wmWrite);
-    } catch (...) {
-    }
-    throw;
-  }
-  FinishWork(wmWrite);
+  RunThenFinish(
+      [&] {
+        const int32_t chunk = std::max<int32_t>(SendBufferSize, 1);
+        std::vector<char> block(static_cast<size_t>(chunk));
+        while (stream.Position() < end) {
+          const int64_t want = std::min<int64_t>(end - stream.Position(), chunk);
+          const size_t got = stream.Read(block.data(), static_cast<size_t>(want));
+          if (got == 0) throw EIdNoDataToRead();
+          WriteBytes(block.data(), static_cast<int32_t>(got));
+        }
+      },
+      [&] { FinishWork(wmWrite); });
 }
 
 }  // namespace net

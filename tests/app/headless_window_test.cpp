@@ -107,6 +107,23 @@ TEST_F(HeadlessWindowTest, BarsKeepThePositionWithinTheRange) {
   EXPECT_EQ(window_.ProgressPosition(ProgressBar::ProgressBar1), 0);
 }
 
+TEST_F(HeadlessWindowTest, RunWhenShownWaitsForTheFirstShowThenForTheNextPendingInput) {
+  std::vector<std::string> ran;
+  window_.RunWhenShown([&] { ran.push_back("before show"); });
+  window_.ProcessAllPendingInput();
+  EXPECT_TRUE(ran.empty()) << "not on screen yet";
+  window_.Show();
+  EXPECT_EQ(ran, std::vector<std::string>{"before show"});
+  window_.RunWhenShown([&] { ran.push_back("after show"); });
+  EXPECT_EQ(ran.size(), 1u);
+  window_.ProcessOnePendingInput();
+  EXPECT_EQ(ran, (std::vector<std::string>{"before show", "after show"}));
+  window_.RunWhenShown([&] { ran.push_back("after the close"); });
+  window_.RequestClose();
+  window_.ProcessAllPendingInput();
+  EXPECT_EQ(ran.size(), 2u) << "a closed window drops it";
+}
+
 TEST_F(HeadlessWindowTest, RowsOutOfRangeRaise) {
   EXPECT_THROW(window_.IsRowChecked(2), std::out_of_range);
   EXPECT_THROW(window_.RowText(-1, FileColumn::Name), std::out_of_range);

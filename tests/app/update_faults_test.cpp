@@ -57,6 +57,18 @@ bool IsSpeedText(const std::string& text) {
   return true;
 }
 
+// The standard product plus a descriptor naming a file the server lacks,
+// checked against local version 5: seven rows, the missing file the fifth.
+void StartWithAMissingFile(UpdaterRun& run, const std::string& address) {
+  run.product.Standard();
+  run.product.Descriptor("7.ini", {{"缺", "missing.txt", "TXT", "1KB", "d"}});
+  run.StartServer(address);
+  run.WriteSettings(address, 5);
+  WriteFile(run.Local("Oxbar_tn.exe"), test_support::MainProgramScript("old"));
+  run.Create();
+  ASSERT_EQ(run.window.RowCount(), 7);
+}
+
 // Lets the started main program end, so nothing outlives the test for long.
 void Release(const UpdaterRun& run) { WriteFile(run.Local("release.marker"), ""); }
 
@@ -112,13 +124,7 @@ TEST(UpdateFaults, AFailedRowAndABrokenConnectionFailTheirRowsAndChangeNothingIn
 // check offers the same files. A row the user unticked does not.
 TEST(UpdateFaults, AFailedTickedRowKeepsTheUpdateOnOfferUntilItCompletes) {
   UpdaterRun run;
-  run.product.Standard();
-  run.product.Descriptor("7.ini", {{"缺", "missing.txt", "TXT", "1KB", "d"}});
-  run.StartServer("127.0.0.203");
-  run.WriteSettings("127.0.0.203", 5);
-  WriteFile(run.Local("Oxbar_tn.exe"), test_support::MainProgramScript("old"));
-  run.Create();
-  ASSERT_EQ(run.window.RowCount(), 7);
+  ASSERT_NO_FATAL_FAILURE(StartWithAMissingFile(run, "127.0.0.203"));
   const std::vector<std::string> offered = run.Column(FileColumn::Name);
   EXPECT_TRUE(run.window.Press(Control::Button2));
   EXPECT_EQ(run.Column(FileColumn::Status), (Names{"完成", "完成", "完成", "完成", "失败", "完成", "完成"}));
@@ -155,13 +161,7 @@ TEST(UpdateFaults, AFailedTickedRowKeepsTheUpdateOnOfferUntilItCompletes) {
 
 TEST(UpdateFaults, ADownloadWithoutACompletedRowRecordsNoVersions) {
   UpdaterRun run;
-  run.product.Standard();
-  run.product.Descriptor("7.ini", {{"缺", "missing.txt", "TXT", "1KB", "d"}});
-  run.StartServer("127.0.0.37");
-  run.WriteSettings("127.0.0.37", 5);
-  WriteFile(run.Local("Oxbar_tn.exe"), test_support::MainProgramScript("old"));
-  run.Create();
-  ASSERT_EQ(run.window.RowCount(), 7);
+  ASSERT_NO_FATAL_FAILURE(StartWithAMissingFile(run, "127.0.0.37"));
   // Only the missing file stays ticked.
   for (int row = 0; row < run.window.RowCount(); ++row) {
     run.window.Tick(row, run.window.RowText(row, FileColumn::Name) == "missing.txt");

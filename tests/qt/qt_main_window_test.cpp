@@ -267,6 +267,19 @@ TEST_F(QtWindowTest, FocusStartsOnTheCloseButtonWhenCheckAndDownloadAreDisabled)
   EXPECT_EQ(FocusName(), "Button3");
 }
 
+TEST_F(QtWindowTest, RunWhenShownRunsFromTheLoopOnceTheWindowIsOnScreen) {
+  std::vector<bool> visible_when_run;
+  window_.RunWhenShown([&] { visible_when_run.push_back(window_.isVisible()); });
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(visible_when_run.empty()) << "not on screen yet";
+  window_.show();
+  EXPECT_TRUE(visible_when_run.empty()) << "from the loop, not from inside the show";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !visible_when_run.empty(); }, 10000));
+  EXPECT_EQ(visible_when_run, std::vector<bool>{true});
+  window_.RunWhenShown([&] { visible_when_run.push_back(window_.isVisible()); });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return visible_when_run.size() == 2; }, 10000));
+}
+
 TEST_F(QtWindowTest, TheCloseCommandGoesThroughCloseQuery) {
   Show();
   events_.allow_close = false;
