@@ -28,11 +28,13 @@ std::string Rows(int first, int count, const std::string& type) {
   return text;
 }
 
-// How often each file of the folder was opened, as inotify saw it.
+// How often each file of the folder was opened, as inotify saw it. Closes
+// are watched too: inotify folds an event into an identical one just
+// before it, so opens alone would be counted once.
 class OpenCounter {
  public:
   explicit OpenCounter(const std::string& folder) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
-    EXPECT_GE(inotify_add_watch(fd_, folder.c_str(), IN_OPEN), 0);
+    EXPECT_GE(inotify_add_watch(fd_, folder.c_str(), IN_OPEN | IN_CLOSE), 0);
   }
   ~OpenCounter() { close(fd_); }
   std::map<std::string, int> Counts() {
@@ -40,7 +42,7 @@ class OpenCounter {
     for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;) {
       for (char* p = buffer; p < buffer + n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(p);
-        if (event->len > 0) ++counts_[event->name];
+        if (event->len > 0 && (event->mask & IN_OPEN) != 0) ++counts_[event->name];
         p += sizeof(inotify_event) + event->len;
       }
     }
