@@ -86,6 +86,20 @@ void TForm1::Button2Click() {
     EndFailedDownload(local_failure ? texts::kDownloadWriteFailed : texts::kDownloadIncomplete);
     return;
   }
+  // The new main program goes in place before the versions are recorded:
+  // a copy that fails (a full disk) leaves the installed one whole, and the
+  // update then stays on offer instead of being recorded as done.
+  MainAppName = settings::TIniFile(ExeDir + texts::kSettingsFileName).ReadTextValue("mainapp", "Sys_name", "Oxbar_tn.exe");
+  const bool main_app_safe = IsSafeRelativeName(MainAppName);
+  const std::string installed = ExeDir + MainAppName;
+  if (main_app_safe) {
+    const std::string fetched = ExeDir + "Update\\" + MainAppName;
+    if (platform::FileExists(fetched) && !platform::CopyFileOver(fetched, installed)) {
+      EndFailedDownload(texts::kDownloadWriteFailed);
+      return;
+    }
+  }
+
   // Without a completed row no version file was read: writing the defaults
   // would make the next check offer old descriptors again.
   if (versions_read) {
@@ -102,16 +116,7 @@ void TForm1::Button2Click() {
 
   window_.SetProgressPosition(ProgressBar::ProgressBar2, 0);
   window_.SetStatusMessage(texts::kReady);
-
-  MainAppName = settings::TIniFile(ExeDir + texts::kSettingsFileName).ReadTextValue("mainapp", "Sys_name", "Oxbar_tn.exe");
-  if (IsSafeRelativeName(MainAppName)) {
-    const std::string fetched = ExeDir + "Update\\" + MainAppName;
-    const std::string installed = ExeDir + MainAppName;
-    // The copy replaces the installed file atomically.
-    if (platform::FileExists(fetched)) platform::CopyFileOver(fetched, installed);
-    platform::OpenFile(installed);
-  }
-
+  if (main_app_safe) platform::OpenFile(installed);
   window_.RequestClose();
 }
 
