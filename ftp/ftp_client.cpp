@@ -7,6 +7,8 @@
 #include "ftp/simple_server.h"
 #include "net/io_handler.h"
 #include "net/take_token.h"
+#include "net/tls_context.h"
+#include "net/tls_errors.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/stream.h"
@@ -125,6 +127,7 @@ int32_t TIdFTP::FillInputBuffer(bool raise_if_disconnected, int32_t timeout, boo
 void TIdFTP::Connect(bool auto_login, int32_t timeout) {
   const std::string host = Host;
   const int32_t port = Port;
+  tls_context_.reset();
   try {
     if (proxy_settings_.ProxyType != fpcmNone && !proxy_settings_.Host.empty()) {
       StoreHost(proxy_settings_.Host);
@@ -141,6 +144,7 @@ void TIdFTP::Connect(bool auto_login, int32_t timeout) {
     StorePort(port);
     GetReply({220});
     server_greeting_.CopyValuesFrom(last_reply_);
+    if (UseTLS) SecureControlConnection();
     if (auto_login) {
       LogOn();
       if (OnAfterClientLogin) OnAfterClientLogin(this);
@@ -205,6 +209,47 @@ void TIdFTP::LogOn() {
       throw net::EIdException("Command not supported.");
   }
   login_reply_.CopyValuesFrom(last_reply_);
+  if (tls_context_) ProtectDataConnections();
+}
+
+int32_t TIdFTP::HandshakeTimeout() const {
+  if (ReadTimeout > 0) return ReadTimeout;
+  return IdleLimit > 0 ? IdleLimit : net::TimeoutInfinite;
+}
+
+std::string TIdFTP::RefusalOf(const std::string& what) {
+  const std::vector<std::string>& text = last_reply_.Text();
+  return "The server refused " + what + ": " + std::to_string(last_reply_.NumericCode()) +
+         (text.empty() ? std::string() : " " + text.front());
+}
+
+void TIdFTP::SecureControlConnection() {
+  net::TIdTLSOptions options = TLSOptions;
+  if (options.VerifyHost.empty()) options.VerifyHost = Host;
+  // Settings that cannot be used end the session before anything is sent.
+  auto context = std::make_shared<net::TIdTLSContext>(options);
+  if (SendCommand("AUTH TLS") != 234) {
+    throw net::EIdTLSError(net::tlsRefused, RefusalOf("AUTH TLS"));
+  }
+  net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
+  if (handler == nullptr) throw net::EIdTLSError(net::tlsSettings, "TLS needs a socket connection.");
+  handler->StartTLS(context, HandshakeTimeout());
+  tls_context_ = std::move(context);
+}
+
+void TIdFTP::ProtectDataConnections() {
+  for (const char* command : {"PBSZ 0", "PROT P"}) {
+    if (SendCommand(command) != 200) {
+      throw net::EIdTLSError(net::tlsRefused, RefusalOf(command));
+    }
+  }
+}
+
+void TIdFTP::SecureDataConnection(net::TIdTCPConnection& connection) {
+  if (!tls_context_) return;
+  net::TIdIOHandlerSocket* handler = SocketHandlerOf(connection);
+  if (handler == nullptr) throw net::EIdTLSError(net::tlsSettings, "TLS needs a socket connection.");
+  handler->StartTLS(tls_context_, HandshakeTimeout());
 }
 
 void TIdFTP::ChangeFolder(const std::string& directory) { SendCommand("CWD " + directory, {200, 250}); }
@@ -355,6 +400,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
         if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
         SendCommand(command, started);
         accepted = true;
+        SecureDataConnection(data);
         data.ReadIntoStream(destination, -1, true);
       } catch (...) {
         data.Disconnect();
@@ -377,6 +423,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       accepted = true;
       data.WaitForConnection();
       WidenReceiveWindow(data);
+      SecureDataConnection(data);
       data.ReadIntoStream(destination, -1, true);
     }
   } catch (...) {

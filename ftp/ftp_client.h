@@ -25,7 +25,11 @@
 #include "ftp/rfc_reply.h"
 #include "net/exceptions.h"
 #include "net/tcp_client.h"
+#include "net/tls_options.h"
 
+namespace net {
+class TIdTLSContext;
+}
 namespace platform {
 class Stream;
 }
@@ -72,6 +76,14 @@ class TIdFTP : public net::TIdTCPClient {
   std::string Password;
   // Data connections: passive when true, active (PORT) when false.
   bool Passive = false;
+  // Explicit TLS (RFC 4217): AUTH TLS right after the greeting, PBSZ 0 and
+  // PROT P right after the login, and every data connection encrypted too,
+  // resuming the control connection's session. A server that refuses any of
+  // the three ends Connect with EIdTLSError (tlsRefused): nothing is sent in
+  // clear after the greeting.
+  bool UseTLS = false;
+  // How the server's certificate is checked; an empty VerifyHost means Host.
+  net::TIdTLSOptions TLSOptions;
 
   // The longest wait without a byte, in milliseconds, wherever the
   // connection's own ReadTimeout would wait without limit (see above);
@@ -120,7 +132,8 @@ class TIdFTP : public net::TIdTCPClient {
   // The TCP connection alone, as the TCP client opens it: no greeting is
   // read. Connect(true, ...) uses it.
   void Connect(int32_t timeout) override;
-  // USER (and PASS on 331), or the commands of the proxy's login scheme.
+  // USER (and PASS on 331), or the commands of the proxy's login scheme;
+  // on a TLS session then PBSZ 0 and PROT P.
   virtual void LogOn();
   // CWD, allowing 200 and 250.
   void ChangeFolder(const std::string& directory);
@@ -207,6 +220,17 @@ class TIdFTP : public net::TIdTCPClient {
   std::string ControlLocalAddress();
   void ServerLogin();
   void ProxyLogin();
+  // AUTH TLS and the handshake of the control connection, with a context
+  // (and session cache) fresh for this session.
+  void SecureControlConnection();
+  // PBSZ 0 and PROT P; LogOn sends them on a TLS session.
+  void ProtectDataConnections();
+  // "The server refused <what>: " and the last reply.
+  std::string RefusalOf(const std::string& what);
+  // The handshake of a data connection, once the server has started the
+  // transfer (vsftpd starts its side only after its 150 reply).
+  void SecureDataConnection(net::TIdTCPConnection& connection);
+  int32_t HandshakeTimeout() const;
 
   TIdRFCReply last_reply_;
   TIdRFCReply server_greeting_;
@@ -219,6 +243,7 @@ class TIdFTP : public net::TIdTCPClient {
   bool restart_supported_ = false;
   std::vector<std::string> raw_listing_;
   std::unique_ptr<TIdFTPListItems> parsed_listing_;
+  std::shared_ptr<net::TIdTLSContext> tls_context_;
 };
 
 }  // namespace ftp
