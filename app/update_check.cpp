@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/safe_paths.h"
 #include "app/texts.h"
+#include "app/tls_settings.h"
 #include "platform/files.h"
 
 namespace app {
@@ -59,8 +60,9 @@ void TForm1::Button1Click() {
     BitBtn2Click();
     Button4Click();
   } catch (...) {
-    // Nothing is undone and the error's own text is not shown.
-    window_.SetStatusMessage(texts::kCheckFailed);
+    // Nothing is undone and the error's own text is not shown; a secure
+    // connection that failed says why.
+    window_.SetStatusMessage(CheckFailedMessage(std::current_exception()));
     window_.SetEnabled(Control::Button1, true);
     return;
   }

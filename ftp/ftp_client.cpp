@@ -231,6 +231,10 @@ void TIdFTP::SecureControlConnection() {
   if (SendCommand("AUTH TLS") != 234) {
     throw net::EIdTLSError(net::tlsRefused, RefusalOf("AUTH TLS"));
   }
+  // Bytes after the 234 came in clear but would be read as if encrypted.
+  if (ReceivedData().Size() > 0) {
+    throw net::EIdTLSError(net::tlsHandshake, "TLS handshake failed: the server sent more after accepting AUTH TLS.");
+  }
   net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
   if (handler == nullptr) throw net::EIdTLSError(net::tlsSettings, "TLS needs a socket connection.");
   handler->StartTLS(context, HandshakeTimeout());

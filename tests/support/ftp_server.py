@@ -46,6 +46,10 @@ def main():
                         help="ports for passive data connections (default: any free port)")
     parser.add_argument("--refuse-size", action="store_true",
                         help="answer every SIZE with 550, as a server that does not report sizes")
+    parser.add_argument("--tls-cert", default=None, metavar="PEM",
+                        help="explicit TLS (RFC 4217) with this certificate, required on control and data connections")
+    parser.add_argument("--tls-key", default=None, metavar="PEM", help="the certificate's private key")
+    parser.add_argument("--tls12", action="store_true", help="offer TLS 1.2 at most")
     parser.add_argument("--verbose", action="store_true", help="log every command and reply to stderr")
     args = parser.parse_args()
 
@@ -55,7 +59,19 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        from OpenSSL import SSL
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+        base.certfile = args.tls_cert
+        base.keyfile = args.tls_key
+        base.tls_control_required = True
+        base.tls_data_required = True
+        if args.tls12:
+            base.ssl_options |= SSL.OP_NO_TLSv1_3
+
+    class Handler(base):
         if args.refuse_size:
             def ftp_SIZE(self, path):
                 self.respond("550 SIZE not available.")

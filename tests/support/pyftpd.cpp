@@ -67,6 +67,10 @@ void PyFtpd::Start() {
   }
   if (options_.refuse_size) args.push_back("--refuse-size");
   if (options_.verbose) args.push_back("--verbose");
+  if (!options_.tls_cert.empty()) {
+    args.insert(args.end(), {"--tls-cert", options_.tls_cert, "--tls-key", options_.tls_key});
+    if (options_.tls12) args.push_back("--tls12");
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

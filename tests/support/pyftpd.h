@@ -30,7 +30,10 @@ struct PyFtpdOptions {
   uint16_t passive_low = 0;          // passive port range; 0: any free port
   uint16_t passive_high = 0;
   bool refuse_size = false;          // answer every SIZE with 550
-  bool verbose = false;              // log the server's commands and replies to stderr
+  bool verbose = false;
+  std::string tls_cert = "";         // explicit TLS required, with this certificate (PEM) ...
+  std::string tls_key = "";          // ... and its key
+  bool tls12 = false;                // TLS 1.2 at most              // log the server's commands and replies to stderr
 };
 
 class PyFtpd {
