@@ -10,6 +10,7 @@
 //   peak_rss_kib, bytes, work_events, bar_paints
 //
 //   qt_window_download HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]
+//                      [--tls] [--ca-file PEM] [--fingerprint SHA256]
 //
 // HOST must be a loopback address. ExpectedFileSize is the remote file's
 // size, as the download of a file of type BIN sets it from SIZE.
