@@ -79,51 +79,45 @@ struct TIdTLSSocketMethod {
 
   static int Write(BIO* bio, const char* data, size_t length, size_t* written) {
     TIdTLSConnection& c = Of(bio);
-    BIO_clear_retry_flags(bio);
-    *written = 0;
-    // A closed binding keeps its old socket number, which may be anyone's now.
-    if (!c.binding_.IsOpen()) {
-      c.socket_error_ = kNotSocket;
-      return 0;
-    }
-    TIdStack& stack = c.stack_.Stack();
-    const int n = stack.SendBytes(c.binding_.SocketId(), data, Clamp(length), Id_MSG_NOWAIT);
-    if (n >= 0) {
-      *written = static_cast<size_t>(n);
-      return 1;
-    }
-    const int32_t error = stack.GetLastError();
-    if (error == kWouldBlock) {
-      BIO_set_retry_write(bio);
-    } else {
-      c.socket_error_ = error;
-    }
-    return 0;
+    return Open(bio, c) ? Result(bio, c, c.stack_.Stack().SendBytes(c.binding_.SocketId(), data, Clamp(length),
+                                                                      Id_MSG_NOWAIT), written, false)
+                        : 0;
   }
 
   static int Read(BIO* bio, char* data, size_t length, size_t* read) {
     TIdTLSConnection& c = Of(bio);
+    return Open(bio, c) ? Result(bio, c, c.stack_.Stack().ReceiveBytes(c.binding_.SocketId(), data, Clamp(length),
+                                                                         Id_MSG_NOWAIT), read, true)
+                        : 0;
+  }
+
+  // A closed binding keeps its old socket number, which may be anyone's now.
+  static bool Open(BIO* bio, TIdTLSConnection& c) {
     BIO_clear_retry_flags(bio);
-    *read = 0;
-    if (!c.binding_.IsOpen()) {
-      c.socket_error_ = kNotSocket;
-      return 0;
-    }
-    TIdStack& stack = c.stack_.Stack();
-    const int n = stack.ReceiveBytes(c.binding_.SocketId(), data, Clamp(length), Id_MSG_NOWAIT);
-    if (n > 0) {
-      *read = static_cast<size_t>(n);
+    if (c.binding_.IsOpen()) return true;
+    c.socket_error_ = kNotSocket;
+    return false;
+  }
+
+  // The stack's result as the method's: 1 with the count; or 0, to be tried
+  // again (would block), at the end of the stream, or with the error kept.
+  static int Result(BIO* bio, TIdTLSConnection& c, int n, size_t* count, bool reading) {
+    *count = 0;
+    if (n > 0 || (n == 0 && !reading)) {
+      *count = static_cast<size_t>(n);
       return 1;
     }
     if (n == 0) {
       c.end_of_stream_ = true;
       return 0;
     }
-    const int32_t error = stack.GetLastError();
-    if (error == kWouldBlock) {
+    const int32_t error = c.stack_.Stack().GetLastError();
+    if (error != kWouldBlock) {
+      c.socket_error_ = error;
+    } else if (reading) {
       BIO_set_retry_read(bio);
     } else {
-      c.socket_error_ = error;
+      BIO_set_retry_write(bio);
     }
     return 0;
   }

@@ -9,19 +9,14 @@
 #include <memory>
 #include <stdexcept>
 
+#include "net/openssl_ptr.h"
+
 namespace test_support {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <class T>
-  void operator()(T* p) const {
-    Free(p);
-  }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509_free>>;
-using ExtensionPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION_free>>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, net::OpenSslFree<EVP_PKEY_free>>;
+using CertPtr = std::unique_ptr<X509, net::OpenSslFree<X509_free>>;
+using ExtensionPtr = std::unique_ptr<X509_EXTENSION, net::OpenSslFree<X509_EXTENSION_free>>;
 
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("test certificate: ") + what + " failed");
