@@ -30,6 +30,10 @@ struct PyFtpdOptions {
   uint16_t passive_low = 0;          // passive port range; 0: any free port
   uint16_t passive_high = 0;
   bool refuse_size = false;          // answer every SIZE with 550
+  // Run inside this network namespace (a name under /run/netns that the
+  // test made); address may then be a private address there.
+  std::string network_namespace = {};
+  bool permit_foreign = false;       // let PORT name another host than the client's
   bool verbose = false;              // log the server's commands and replies to stderr
 };
 
