@@ -10,8 +10,9 @@
 namespace app {
 namespace {
 
+// A spelling of a setting's value, in upper case, and what it stands for.
 struct Named {
-  const char* name;  // as written in the file, in upper case
+  const char* name;
   int value;
 };
 
@@ -42,6 +43,28 @@ int Lookup(const std::vector<Named>& names, const std::string& value) {
 }
 
 std::string Quoted(const std::string& key, const std::string& value) { return key + "=\"" + value + "\""; }
+
+// The value that the selector key names among names (without regard to
+// ASCII letter case); -1 when it is empty. why says what cannot be honoured:
+// a value that names nothing known, or an empty selector while one of
+// proxy_keys is set (a connection made straight to the server would not be
+// the one the user asked for).
+int ReadSelector(settings::TCustomIniFile& file, const std::string& selector, const std::vector<Named>& names,
+                 const std::string& spellings, const std::vector<std::string>& proxy_keys, std::string& why) {
+  const std::string value = file.ReadTextValue(texts::kSettingsSection, selector, "");
+  if (value.empty()) {
+    for (const std::string& key : proxy_keys) {
+      if (!file.ReadTextValue(texts::kSettingsSection, key, "").empty()) {
+        why = key + " is set without " + selector + ".";
+        break;
+      }
+    }
+    return -1;
+  }
+  const int found = Lookup(names, value);
+  if (found < 0) why = Quoted(selector, value) + " is not " + spellings + ".";
+  return found;
+}
 
 }  // namespace
 
@@ -89,25 +112,15 @@ int32_t ConnectionSettings::ReadPort(settings::TCustomIniFile& file, const std::
 }
 
 void ConnectionSettings::ReadSocks(settings::TCustomIniFile& file) {
-  const std::string version = file.ReadTextValue(texts::kSettingsSection, "socks_version", "");
+  std::string why;
+  const int version = ReadSelector(file, "socks_version", kSocksVersions, "4, 4a or 5",
+                                   {"socks_host", "socks_port", "socks_user", "socks_pass"}, why);
+  if (!why.empty()) Refuse(why);
+  if (version < 0) return;
+  socks_version_ = static_cast<net::TSocksVersion>(version);
   socks_host_ = file.ReadTextValue(texts::kSettingsSection, "socks_host", "");
   socks_user_ = file.ReadTextValue(texts::kSettingsSection, "socks_user", "");
   socks_pass_ = file.ReadTextValue(texts::kSettingsSection, "socks_pass", "");
-  const bool port_set = !file.ReadTextValue(texts::kSettingsSection, "socks_port", "").empty();
-  if (version.empty()) {
-    // Proxy keys without the proxy: a connection made straight to the
-    // server would not be the one the user asked for.
-    if (!socks_host_.empty() || port_set || !socks_user_.empty() || !socks_pass_.empty()) {
-      Refuse("A socks_ key is set without socks_version.");
-    }
-    return;
-  }
-  const int found = Lookup(kSocksVersions, version);
-  if (found < 0) {
-    Refuse(Quoted("socks_version", version) + " is not 4, 4a or 5.");
-    return;
-  }
-  socks_version_ = static_cast<net::TSocksVersion>(found);
   if (socks_host_.empty()) Refuse("socks_version is set without socks_host.");
   socks_port_ = ReadPort(file, "socks_port", 1080);
   if (!socks_pass_.empty() && socks_version_ != net::svSocks5) Refuse("socks_pass is set, and SOCKS 4 has no password.");
@@ -116,23 +129,15 @@ void ConnectionSettings::ReadSocks(settings::TCustomIniFile& file) {
 }
 
 void ConnectionSettings::ReadFtpProxy(settings::TCustomIniFile& file) {
-  const std::string type = file.ReadTextValue(texts::kSettingsSection, "ftpproxy_type", "");
+  std::string why;
+  const int type = ReadSelector(file, "ftpproxy_type", kFtpProxyTypes, "user_site, site, open, user_pass or transparent",
+                                {"ftpproxy_host", "ftpproxy_port", "ftpproxy_user", "ftpproxy_pass"}, why);
+  if (!why.empty()) Refuse(why);
+  if (type < 0) return;
+  ftp_proxy_.ProxyType = static_cast<ftp::TIdFtpProxyType>(type);
   ftp_proxy_.Host = file.ReadTextValue(texts::kSettingsSection, "ftpproxy_host", "");
   ftp_proxy_.UserName = file.ReadTextValue(texts::kSettingsSection, "ftpproxy_user", "");
   ftp_proxy_.Password = file.ReadTextValue(texts::kSettingsSection, "ftpproxy_pass", "");
-  const bool port_set = !file.ReadTextValue(texts::kSettingsSection, "ftpproxy_port", "").empty();
-  if (type.empty()) {
-    if (!ftp_proxy_.Host.empty() || port_set || !ftp_proxy_.UserName.empty() || !ftp_proxy_.Password.empty()) {
-      Refuse("An ftpproxy_ key is set without ftpproxy_type.");
-    }
-    return;
-  }
-  const int found = Lookup(kFtpProxyTypes, type);
-  if (found < 0) {
-    Refuse(Quoted("ftpproxy_type", type) + " is not user_site, site, open, user_pass or transparent.");
-    return;
-  }
-  ftp_proxy_.ProxyType = static_cast<ftp::TIdFtpProxyType>(found);
   // Without a host the client would log in to the server itself with the
   // proxy's scheme.
   if (ftp_proxy_.Host.empty()) Refuse("ftpproxy_type is set without ftpproxy_host.");

@@ -56,6 +56,15 @@ TEST(FtpExtendedPassiveTest, TheReplysPortIsReadStrictly) {
   }
 }
 
+// A client for the peer in passive mode with EPSV, connected without a login.
+void ConnectExtendedPassive(TIdFTP& client, const Peer& peer, StatusLog* log = nullptr) {
+  AimAt(client, peer);
+  client.Passive = true;
+  client.ExtendedPassive = true;
+  if (log != nullptr) log->Attach(client);
+  client.Connect(false);
+}
+
 // The steps of one passive download of name by EPSV, with data.
 Steps EpsvDownload(const std::string& name, const std::string& data) {
   return {Peer::Epsv(), Peer::Expect("RETR " + name), Peer::Reply("150 go"), Peer::AcceptData(),
@@ -71,10 +80,7 @@ TEST(FtpExtendedPassiveTest, DownloadsOverThePortThatEpsvNames) {
   Peer peer(Join({{Peer::Reply("220 hi")}, EpsvDownload("a.bin", "first"), EpsvDownload("b.bin", "second")}),
             "127.0.0.2");
   TIdFTP client;
-  AimAt(client, peer);
-  client.Passive = true;
-  client.ExtendedPassive = true;
-  client.Connect(false);
+  ConnectExtendedPassive(client, peer);
   platform::MemoryStream a;
   platform::MemoryStream b;
   client.Download("a.bin", a);
@@ -97,10 +103,7 @@ TEST(FtpExtendedPassiveTest, AServerThatDoesNotKnowEpsvGetsPasvForTheRestOfTheSe
                     {Peer::Expect("QUIT"), Peer::AcceptControl(), Peer::Reply("220 again")},
                     EpsvDownload("c.bin", "third")}));
     TIdFTP client;
-    AimAt(client, peer);
-    client.Passive = true;
-    client.ExtendedPassive = true;
-    client.Connect(false);
+    ConnectExtendedPassive(client, peer);
     platform::MemoryStream a;
     platform::MemoryStream b;
     client.Download("a.bin", a);
@@ -126,12 +129,8 @@ TEST(FtpExtendedPassiveTest, OtherRefusalsOfEpsvFailTheTransferWithoutPasv) {
     Peer peer({Peer::Reply("220 hi"), Peer::Expect("EPSV"), Peer::Reply(refusal), Peer::Expect("NOOP"),
                Peer::Reply("200 ok")});
     TIdFTP client;
-    AimAt(client, peer);
-    client.Passive = true;
-    client.ExtendedPassive = true;
     StatusLog log;
-    log.Attach(client);
-    client.Connect(false);
+    ConnectExtendedPassive(client, peer, &log);
     platform::MemoryStream received;
     if (is_229) {
       EXPECT_THROW(client.Download("f", received), ftp::EIdFTPBadExtendedPassiveReply);
@@ -163,10 +162,7 @@ TEST(FtpExtendedPassiveTest, AHostileOrGarbled229FailsCleanlyAndTheSessionGoesOn
     SCOPED_TRACE(i);
     Peer peer(Join({{Peer::Reply("220 hi")}, replies[i], {Peer::Expect("NOOP"), Peer::Reply("200 ok")}}));
     TIdFTP client;
-    AimAt(client, peer);
-    client.Passive = true;
-    client.ExtendedPassive = true;
-    client.Connect(false);
+    ConnectExtendedPassive(client, peer);
     platform::MemoryStream received;
     EXPECT_THROW(client.Download("f", received), net::EIdException);
     EXPECT_EQ(received.Data(), "");

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,12 +21,7 @@ namespace {
 
 using ftp::TIdFTP;
 
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
+using test_support::RandomBytes;
 
 constexpr size_t kBigSize = 24 * 1024 * 1024 + 17;
 

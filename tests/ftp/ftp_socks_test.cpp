@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -21,11 +20,22 @@
 
 namespace {
 
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
-  return bytes;
+using test_support::RandomBytes;
+
+// A client for the server whose connections go through the SOCKS proxy
+// that socks describes; it holds its socket handler until it disconnects.
+std::unique_ptr<ftp::TIdFTP> ClientThrough(const net::TIdSocksInfo& socks, const test_support::PyFtpd& server) {
+  auto client = std::make_unique<ftp::TIdFTP>();
+  auto handler = std::make_unique<net::TIdIOHandlerSocket>();
+  handler->SocksInfo().CopyValuesFrom(socks);
+  client->SetIOHandler(std::move(handler));
+  client->Host = server.Address();
+  client->Port = server.Port();
+  client->Username = server.User();
+  client->Password = server.Password();
+  client->Passive = true;
+  client->IdleLimit = 30000;
+  return client;
 }
 
 TEST(FtpSocks, PassiveSessionThroughMicrosocks) {
@@ -36,26 +46,20 @@ TEST(FtpSocks, PassiveSessionThroughMicrosocks) {
   test_support::PyFtpd server({.root = root.Path()});
   test_support::Microsocks proxy({.user = "anna", .password = "secret"});
 
-  ftp::TIdFTP client;
-  auto handler = std::make_unique<net::TIdIOHandlerSocket>();
-  net::TIdIOHandlerSocket* socket_handler = handler.get();
-  net::TIdSocksInfo& socks = handler->SocksInfo();
+  net::TIdSocksInfo socks;
   socks.Version = net::svSocks5;
   socks.Authentication = net::saUsernamePassword;
   socks.Host = proxy.Address();
   socks.Port = proxy.Port();
   socks.Username = "anna";
   socks.Password = "secret";
-  client.SetIOHandler(std::move(handler));
-  client.Host = server.Address();
-  client.Port = server.Port();
-  client.Username = server.User();
-  client.Password = server.Password();
-  client.Passive = true;
-  client.IdleLimit = 30000;
+  const std::unique_ptr<ftp::TIdFTP> session = ClientThrough(socks, server);
+  ftp::TIdFTP& client = *session;
 
   client.Connect(true, -1);
   // The control connection's socket goes to the proxy, not the server.
+  auto* socket_handler = dynamic_cast<net::TIdIOHandlerSocket*>(client.IOHandler());
+  ASSERT_NE(socket_handler, nullptr);
   ASSERT_NE(socket_handler->SocketBinding(), nullptr);
   EXPECT_EQ(socket_handler->SocketBinding()->RemotePort(), proxy.Port());
   EXPECT_EQ(client.LoginReply().NumericCode(), 230);
@@ -93,21 +97,14 @@ TEST(FtpSocks, DataConnectionsAskTheProxyForTheControlConnectionsHost) {
   test_support::PyFtpd server({.root = root.Path(), .address = "127.0.16.3"});
   test_support::Socks4Relay proxy({.address = "127.0.16.4", .user = "anna"});
 
-  ftp::TIdFTP client;
-  auto handler = std::make_unique<net::TIdIOHandlerSocket>();
-  net::TIdSocksInfo& socks = handler->SocksInfo();
+  net::TIdSocksInfo socks;
   socks.Version = net::svSocks4A;
   socks.Host = proxy.Address();
   socks.Port = proxy.Port();
   socks.Username = "anna";
-  client.SetIOHandler(std::move(handler));
-  client.Host = server.Address();
-  client.Port = server.Port();
-  client.Username = server.User();
-  client.Password = server.Password();
-  client.Passive = true;
+  const std::unique_ptr<ftp::TIdFTP> session = ClientThrough(socks, server);
+  ftp::TIdFTP& client = *session;
   client.ExtendedPassive = true;
-  client.IdleLimit = 30000;
   client.Connect(true, -1);
 
   std::vector<std::string> names;

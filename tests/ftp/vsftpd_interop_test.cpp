@@ -3,7 +3,6 @@
 // of awkward sizes and of a few MB, one session for all of them.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,12 +14,7 @@
 namespace ftp_test {
 namespace {
 
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
+using test_support::RandomBytes;
 
 struct ModeCase {
   const char* name;

@@ -29,7 +29,8 @@ import socket
 import sys
 import threading
 
-LOG_LOCK = threading.Lock()
+from relay_common import log, loopback, relay_both_ways, serve_forever, shut
+
 ACCEPT_TIMEOUT = 60
 
 
@@ -67,31 +68,6 @@ def send_lines(sock, lines):
     sock.sendall("".join(line + "\r\n" for line in lines).encode("latin-1"))
 
 
-def pipe(source, destination):
-    try:
-        while True:
-            data = source.recv(65536)
-            if not data:
-                break
-            destination.sendall(data)
-    except OSError:
-        pass
-    for sock, how in ((destination, socket.SHUT_WR), (source, socket.SHUT_RD)):
-        try:
-            sock.shutdown(how)
-        except OSError:
-            pass
-
-
-def relay_both_ways(a, b):
-    back = threading.Thread(target=pipe, args=(b, a), daemon=True)
-    back.start()
-    pipe(a, b)
-    back.join()
-    a.close()
-    b.close()
-
-
 class Session:
     def __init__(self, client, args):
         self.client = client
@@ -101,8 +77,7 @@ class Session:
         self.from_server = None
 
     def log(self, line):
-        with LOG_LOCK, open(self.args.log, "a", encoding="latin-1") as out:
-            out.write(line + "\n")
+        log(self.args.log, line)
 
     def read_client(self):
         line = self.from_client.line()
@@ -254,27 +229,15 @@ class Session:
                          daemon=True).start()
         return "PORT %s,%d,%d" % (self.args.address.replace(".", ","), port // 256, port % 256)
 
-    def commands_to_server(self):
+    @staticmethod
+    def forward(lines, destination, rewrite):
+        """Passes lines on, each as rewrite makes it, until they end."""
         try:
             while True:
-                send_lines(self.server, [self.rewrite_command(self.from_client.line())])
+                send_lines(destination, [rewrite(lines.line())])
         except (OSError, ConnectionError):
             pass
-        try:
-            self.server.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass
-
-    def replies_to_client(self):
-        try:
-            while True:
-                send_lines(self.client, [self.rewrite_reply(self.from_server.line())])
-        except (OSError, ConnectionError):
-            pass
-        try:
-            self.client.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass
+        shut(destination, socket.SHUT_WR)
 
     def run(self):
         try:
@@ -292,9 +255,10 @@ class Session:
             # A client that went away (or a probe that only connected).
             self.close()
             return
-        replies = threading.Thread(target=self.replies_to_client, daemon=True)
+        replies = threading.Thread(target=self.forward, args=(self.from_server, self.client, self.rewrite_reply),
+                                   daemon=True)
         replies.start()
-        self.commands_to_server()
+        self.forward(self.from_client, self.server, self.rewrite_command)
         replies.join()
         self.close()
 
@@ -302,12 +266,6 @@ class Session:
         for sock in (self.client, self.server):
             if sock is not None:
                 sock.close()
-
-
-def loopback(text):
-    if not ipaddress.ip_address(text).is_loopback:
-        raise argparse.ArgumentTypeError("only loopback addresses (127.0.0.0/8)")
-    return text
 
 
 def main():
@@ -322,13 +280,7 @@ def main():
     parser.add_argument("--log", required=True)
     args = parser.parse_args()
 
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((args.address, args.port))
-    listener.listen(16)
-    while True:
-        client, _ = listener.accept()
-        threading.Thread(target=Session(client, args).run, daemon=True).start()
+    serve_forever(args.address, args.port, lambda client: Session(client, args).run())
 
 
 if __name__ == "__main__":

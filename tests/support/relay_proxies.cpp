@@ -8,6 +8,7 @@
 namespace test_support {
 namespace {
 
+// -B: the module the scripts share leaves no byte code in the source tree.
 constexpr const char* kPython = "/usr/bin/python3";
 
 std::string Script(const std::string& name) { return std::string(UPDATER_TEST_SUPPORT_DIR) + "/" + name; }
@@ -29,7 +30,7 @@ std::vector<std::string> FileLines(const std::string& path) {
 
 Socks4Relay::Socks4Relay(Socks4RelayOptions options) {
   process_.Start("socks4_relay.py", options.address, [this, &options](uint16_t port) {
-    std::vector<std::string> argv = {kPython, Script("socks4_relay.py"), "--address", options.address, "--port",
+    std::vector<std::string> argv = {kPython, "-B", Script("socks4_relay.py"), "--address", options.address, "--port",
                                      std::to_string(port), "--log", process_.Folder() + "/requests.log"};
     if (!options.user.empty()) argv.insert(argv.end(), {"--user", options.user});
     return argv;
@@ -40,10 +41,15 @@ std::vector<std::string> Socks4Relay::Requests() const { return FileLines(proces
 
 FtpProxy::FtpProxy(FtpProxyOptions options) {
   process_.Start("ftp_proxy.py", options.address, [this, &options](uint16_t port) {
-    std::vector<std::string> argv = {kPython,       Script("ftp_proxy.py"), "--address",     options.address,
-                                     "--port",      std::to_string(port),   "--scheme",      options.scheme,
-                                     "--server-host", options.server_host,  "--server-port", std::to_string(options.server_port),
-                                     "--log",       process_.Folder() + "/proxy.log"};
+    std::vector<std::string> argv = {kPython,
+                                     "-B",
+                                     Script("ftp_proxy.py"),
+                                     "--address", options.address,
+                                     "--port", std::to_string(port),
+                                     "--scheme", options.scheme,
+                                     "--server-host", options.server_host,
+                                     "--server-port", std::to_string(options.server_port),
+                                     "--log", process_.Folder() + "/proxy.log"};
     if (!options.proxy_user.empty()) {
       argv.insert(argv.end(), {"--proxy-user", options.proxy_user, "--proxy-password", options.proxy_password});
     }

@@ -19,14 +19,8 @@ import ipaddress
 import socket
 import struct
 import sys
-import threading
 
-LOG_LOCK = threading.Lock()
-
-
-def log(path, line):
-    with LOG_LOCK, open(path, "a", encoding="utf-8", errors="surrogateescape") as out:
-        out.write(line + "\n")
+from relay_common import log, loopback, relay_both_ways, serve_forever
 
 
 def read_exact(sock, count):
@@ -50,62 +44,49 @@ def read_to_zero(sock, limit=256):
             raise ConnectionError("field too long")
 
 
-def pipe(source, destination):
+REFUSED = bytes([0, 91, 0, 0, 0, 0, 0, 0])
+
+
+def connect_through(client, args):
+    """Reads one request and connects to its destination; None, after the
+    refusal is sent, when it may not be relayed."""
+    head = read_exact(client, 8)
+    version, command, port = head[0], head[1], struct.unpack("!H", head[2:4])[0]
+    address = head[4:8]
+    user = read_to_zero(client).decode("latin-1")
+    socks4a = address[:3] == b"\0\0\0" and address[3] != 0
+    host = read_to_zero(client).decode("latin-1") if socks4a else socket.inet_ntoa(address)
+    log(args.log, "CONNECT %s %s %d %s" % ("4A" if socks4a else "4", host, port, user))
     try:
-        while True:
-            data = source.recv(65536)
-            if not data:
-                break
-            destination.sendall(data)
+        allowed = ipaddress.IPv4Address(host).is_loopback
+    except ValueError:
+        allowed = False
+    if version != 4 or command != 1 or not allowed or (args.user is not None and user != args.user):
+        client.sendall(REFUSED)
+        return None
+    try:
+        upstream = socket.create_connection((host, port), timeout=30)
     except OSError:
-        pass
-    for sock, how in ((destination, socket.SHUT_WR), (source, socket.SHUT_RD)):
-        try:
-            sock.shutdown(how)
-        except OSError:
-            pass
+        client.sendall(REFUSED)
+        return None
+    upstream.settimeout(None)
+    try:
+        client.sendall(bytes([0, 90]) + struct.pack("!H", port) + socket.inet_aton(host))
+    except OSError:
+        upstream.close()
+        raise
+    return upstream
 
 
 def serve(client, args):
-    upstream = None
     try:
-        head = read_exact(client, 8)
-        version, command, port = head[0], head[1], struct.unpack("!H", head[2:4])[0]
-        address = head[4:8]
-        user = read_to_zero(client).decode("latin-1")
-        socks4a = address[:3] == b"\0\0\0" and address[3] != 0
-        host = read_to_zero(client).decode("latin-1") if socks4a else socket.inet_ntoa(address)
-        log(args.log, "CONNECT %s %s %d %s" % ("4A" if socks4a else "4", host, port, user))
-        try:
-            allowed = ipaddress.IPv4Address(host).is_loopback
-        except ValueError:
-            allowed = False
-        if version != 4 or command != 1 or not allowed or (args.user is not None and user != args.user):
-            client.sendall(bytes([0, 91, 0, 0, 0, 0, 0, 0]))
-            return
-        try:
-            upstream = socket.create_connection((host, port), timeout=30)
-            upstream.settimeout(None)
-        except OSError:
-            client.sendall(bytes([0, 91, 0, 0, 0, 0, 0, 0]))
-            return
-        client.sendall(bytes([0, 90]) + struct.pack("!H", port) + socket.inet_aton(host))
-        back = threading.Thread(target=pipe, args=(upstream, client), daemon=True)
-        back.start()
-        pipe(client, upstream)
-        back.join()
+        upstream = connect_through(client, args)
     except (OSError, ConnectionError):
-        pass
-    finally:
+        upstream = None
+    if upstream is None:
         client.close()
-        if upstream is not None:
-            upstream.close()
-
-
-def loopback(text):
-    if not ipaddress.ip_address(text).is_loopback:
-        raise argparse.ArgumentTypeError("only loopback addresses (127.0.0.0/8)")
-    return text
+        return
+    relay_both_ways(client, upstream)
 
 
 def main():
@@ -116,14 +97,7 @@ def main():
     parser.add_argument("--user", default=None, help="the only user id accepted")
     args = parser.parse_args()
 
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind((args.address, args.port))
-    listener.listen(16)
-    print("listening on %s:%d" % (args.address, args.port), flush=True)
-    while True:
-        client, _ = listener.accept()
-        threading.Thread(target=serve, args=(client, args), daemon=True).start()
+    serve_forever(args.address, args.port, lambda client: serve(client, args))
 
 
 if __name__ == "__main__":
