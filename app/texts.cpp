@@ -10,6 +10,7 @@ const std::string kCheckFailed = gbk("不能连接服务器，检测升级文件
 const std::string kUpToDate = gbk("已是最新版本！没有升级文件!");
 const std::string kDownloading = gbk("正在下载升级文件...");
 const std::string kReady = gbk("就绪...");
+const std::string kSettingsRefused = gbk("连接设置有误，检测升级文件失败!");
 const std::string kConnected = gbk("连接服务器成功");
 const std::string kSpeedPrefix = gbk(" 下载速度 ");
 const std::string kTransferDone = gbk(" 完成.");

@@ -27,11 +27,20 @@ void TForm1::Button1Click() {
     }
   }
 
+  // Connection keys that cannot be honoured: nothing is sent, rather than
+  // reaching the server some other way than the user asked.
+  if (!Connection.Refusal().empty()) {
+    window_.SetStatusMessage(texts::kSettingsRefused);
+    window_.SetEnabled(Control::Button1, true);
+    return;
+  }
+
   try {
     FTPClient.Host = UpdateHost;
     FTPClient.Port = 21;
     FTPClient.Username = FtpUser;
     FTPClient.Password = FtpPassword;
+    Connection.ApplyTo(FTPClient);
     FTPClient.Connect(true, -1);
     window_.SetStatusPanel(0, texts::kConnected);
 

@@ -34,7 +34,10 @@ inline bool ApplyDownloadArguments(int argc, char** argv, ftp::TIdFTP& client, c
   client.Password = default_password;
   for (int i = 5; i < argc; ++i) {
     if (std::strcmp(argv[i], "--passive") == 0) {
+      // As the updater's passive=1: EPSV first, PASV when the server does
+      // not know it.
       client.Passive = true;
+      client.ExtendedPassive = true;
     } else if (std::strcmp(argv[i], "--user") == 0 && i + 1 < argc) {
       client.Username = argv[++i];
     } else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc) {

@@ -115,7 +115,14 @@ void TIdFTP::ReadReply() {
   ftp::ReadReply([this] { return ReadNonEmptyLine(2147483647); }, last_reply_);
 }
 
-void TIdFTP::Connect(int32_t timeout) { TIdTCPClient::Connect(timeout); }
+void TIdFTP::Connect(int32_t timeout) { OpenControlConnection(timeout); }
+
+void TIdFTP::OpenControlConnection(int32_t timeout) {
+  // A new session: its server may know EPSV though the last one did not.
+  connected_host_ = Host;
+  extended_passive_refused_ = false;
+  TIdTCPClient::Connect(timeout);
+}
 
 int32_t TIdFTP::FillInputBuffer(bool raise_if_disconnected, int32_t timeout, bool raise_on_timeout) {
   if (timeout == net::TimeoutDefault && ReadTimeout == 0 && IdleLimit > 0) timeout = IdleLimit;
@@ -134,7 +141,7 @@ void TIdFTP::Connect(bool auto_login, int32_t timeout) {
       StorePort(proxy_settings_.Port);
     }
     try {
-      TIdTCPClient::Connect(timeout);
+      OpenControlConnection(timeout);
     } catch (...) {
       StoreHost(host);
       StorePort(port);
@@ -348,6 +355,66 @@ void TIdFTP::RequestPassive(std::string& address, int32_t& port) {
   port = value >= 0 && value <= 65535 ? static_cast<int32_t>(value) : -1;
 }
 
+bool TIdFTP::RequestExtendedPassive(int32_t& port) {
+  // 500 and 502 say that the server does not know the command; anything
+  // else is a refusal that PASV would not mend.
+  if (SendCommand("EPSV", {229, 500, 502}) != 229) {
+    extended_passive_refused_ = true;
+    return false;
+  }
+  port = ExtendedPassivePort(last_reply_.Text().empty() ? std::string() : last_reply_.Text().front());
+  if (port <= 0) throw EIdFTPBadExtendedPassiveReply();
+  return true;
+}
+
+int32_t TIdFTP::ExtendedPassivePort(const std::string& text) {
+  const size_t open = text.find('(');
+  if (open == std::string::npos || text.size() - open < 6) return -1;
+  const char delimiter = text[open + 1];
+  if (delimiter < '!' || delimiter > '~' || (delimiter >= '0' && delimiter <= '9')) return -1;
+  // No network protocol and no address: the data connection goes to the
+  // control connection's server.
+  if (text[open + 2] != delimiter || text[open + 3] != delimiter) return -1;
+  size_t at = open + 4;
+  int32_t port = 0;
+  size_t digits = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    if (++digits > 5) return -1;
+    port = port * 10 + (text[at] - '0');
+  }
+  if (digits == 0 || at + 1 >= text.size() || text[at] != delimiter || text[at + 1] != ')') return -1;
+  return port >= 1 && port <= 65535 ? port : -1;
+}
+
+int32_t TIdFTP::RequestDataPort() {
+  int32_t port = -1;
+  if (ExtendedPassive && !extended_passive_refused_ && RequestExtendedPassive(port)) return port;
+  // The address that PASV names is not used (see AimPassiveConnection).
+  std::string named_address;
+  RequestPassive(named_address, port);
+  return port;
+}
+
+void TIdFTP::AimPassiveConnection(net::TIdTCPClient& data, int32_t port) {
+  data.Port = port;
+  net::TIdIOHandlerSocket* control = ControlHandler();
+  if (control != nullptr && control->SocksInfo().Version != net::svNoSocks) {
+    // Through the proxy to the host the control connection asked it for:
+    // the client itself may be unable to reach the server, or to resolve
+    // its name.
+    auto handler = std::make_unique<net::TIdIOHandlerSocket>();
+    handler->SocksInfo().CopyValuesFrom(control->SocksInfo());
+    handler->SocksInfo().ReplyTimeout = control->SocksInfo().ReplyTimeout;
+    data.SetIOHandler(std::move(handler));
+    data.Host = connected_host_;
+    return;
+  }
+  // Data goes only to the server we talk to, whatever address the reply
+  // names: a named host could be anyone's.
+  data.Host = ControlPeerAddress();
+  if (data.Host.empty()) throw EIdFTPNoDataAddress();
+}
+
 void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {
   std::string address = binding.IP;
   std::replace(address.begin(), address.end(), '.', ',');
@@ -355,15 +422,20 @@ void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {
               200);
 }
 
-std::string TIdFTP::ControlPeerAddress() {
+net::TIdIOHandlerSocket* TIdFTP::ControlHandler() {
   net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
-  if (handler == nullptr || handler->SocketBinding() == nullptr) return std::string();
-  // Through SOCKS the socket's peer is the proxy; the server is Host. A name
-  // that only the proxy can resolve leaves no address to hold the data
-  // connection to.
+  return handler != nullptr && handler->SocketBinding() != nullptr ? handler : nullptr;
+}
+
+std::string TIdFTP::ControlPeerAddress() {
+  net::TIdIOHandlerSocket* handler = ControlHandler();
+  if (handler == nullptr) return std::string();
+  // Through SOCKS the socket's peer is the proxy; the server is the host the
+  // proxy was asked for. A name that only the proxy can resolve leaves no
+  // address to hold the data connection to.
   if (handler->SocksInfo().Version != net::svNoSocks) {
     try {
-      return Stack().LookupHost(Host);
+      return Stack().LookupHost(connected_host_);
     } catch (const net::EIdException&) {
       return std::string();
     }
@@ -372,9 +444,8 @@ std::string TIdFTP::ControlPeerAddress() {
 }
 
 std::string TIdFTP::ControlLocalAddress() {
-  net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
-  if (handler == nullptr || handler->SocketBinding() == nullptr) return std::string();
-  return handler->SocketBinding()->IP;
+  net::TIdIOHandlerSocket* handler = ControlHandler();
+  return handler == nullptr ? std::string() : handler->SocketBinding()->IP;
 }
 
 void TIdFTP::TransferData(const std::string& command, platform::Stream& destination, bool restart) {
@@ -386,17 +457,11 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
   bool accepted = false;  // the server has answered the command with 1xx
   try {
     if (Passive) {
-      std::string address;
-      int32_t port = 0;
-      RequestPassive(address, port);
-      // Data goes only to the server we talk to, whatever address the reply
-      // names: a named host could be anyone's.
-      const std::string peer = ControlPeerAddress();
+      const int32_t port = RequestDataPort();
       auto client = std::make_unique<net::TIdTCPClient>();
       net::TIdTCPClient& data = *client;
       PrepareDataConnection(data);
-      data.Host = peer.empty() ? address : peer;
-      data.Port = port;
+      AimPassiveConnection(data, port);
       data_connection_ = std::move(client);
       try {
         data.Connect(net::TimeoutDefault);
