@@ -18,6 +18,7 @@ constinit const Text kDownloading("正在下载升级文件...");
 constinit const Text kReady("就绪...");
 constinit const Text kDownloadIncomplete("下载未完成：有文件下载失败，请重新检测!");
 constinit const Text kDownloadWriteFailed("下载失败：无法写入本地文件，请检查磁盘空间后重新检测!");
+constinit const Text kSettingsRefused("连接设置有误，检测升级文件失败!");
 constinit const Text kConnected("连接服务器成功");
 constinit const Text kSpeedPrefix(" 下载速度 ");
 constinit const Text kTransferDone(" 完成.");
