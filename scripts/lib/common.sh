@@ -2,9 +2,9 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Debian packages the build, the tests and the demo need.
-BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-arphic-uming fonts-noto-cjk)
-TEST_PACKAGES=(python3 python3-pyftpdlib microsocks dante-server curl clang-14 libclang-rt-14-dev)
-DEMO_PACKAGES=(python3 python3-pyftpdlib)
+BUILD_PACKAGES=(cmake g++ make pkg-config libssl-dev libb2-dev qt6-base-dev libgtest-dev libgmock-dev fonts-arphic-uming fonts-noto-cjk)
+TEST_PACKAGES=(python3 python3-pyftpdlib minisign microsocks dante-server curl clang-14 libclang-rt-14-dev)
+DEMO_PACKAGES=(python3 python3-pyftpdlib minisign)
 # scripts/bench: the FTP server and client it measures against, Google Benchmark,
 # GNU time for peak memory.
 BENCH_PACKAGES=(vsftpd curl libbenchmark-dev time python3 procps)
