@@ -37,12 +37,14 @@ void TForm1::Button2Click() {
   // The outcome of this download for each local file it touched, by its
   // path on disk: true when the last row for that file failed.
   std::map<std::string, bool> failed;
+  bool every_row_completed = true;  // every ticked row
 
   for (int row = 0; row < rows && row < window_.RowCount(); ++row) {
     if (window_.IsRowChecked(row)) {
       window_.SetRowText(row, FileColumn::Status, texts::kDownloadingRow);
       const std::string type = texts::UpperAscii(window_.RowText(row, FileColumn::Type));
-      std::string name = window_.RowText(row, FileColumn::Name);
+      const std::string row_name = window_.RowText(row, FileColumn::Name);
+      std::string name = row_name;
       if (type == "BIN") name.erase(0, 4);
       const std::string local = ExeDir + "Update/" + name;
       const bool safe = IsSafeRelativeName(name);
@@ -54,9 +56,9 @@ void TForm1::Button2Click() {
         if (type == "BIN") {
           const std::string remote = ProductDir + "Bin/" + name;
           ExpectedFileSize = FTPClient.QuerySize(remote);
-          FTPClient.Download(remote, local, true, false);
-        } else if (type != "SCRIPTS") {
-          FTPClient.Download(ProductDir + name, local, true, false);
+          FetchRowFile(row_name, type, remote, local);
+        } else {
+          FetchRowFile(row_name, type, ProductDir + name, local);
         }
         window_.SetRowText(row, FileColumn::Status, texts::kRowDone);
         settings::TIniFile version_file(ExeDir + "Version.ini");
@@ -68,10 +70,17 @@ void TForm1::Button2Click() {
         window_.SetRowText(row, FileColumn::Status, texts::kRowFailed);
       }
       if (safe) failed[platform::ResolvePath(local)] = !ok;
+      every_row_completed = every_row_completed && ok;
       if (!ok) continue;  // a failed row does not advance the overall bar
     }
     window_.SetProgressPosition(ProgressBar::ProgressBar2, window_.ProgressPosition(ProgressBar::ProgressBar2) + 1);
     window_.ProcessAllPendingInput();
+  }
+
+  // A signed download that did not complete installs nothing.
+  if (!FinishSignedDownload(every_row_completed)) {
+    window_.SetProgressPosition(ProgressBar::ProgressBar2, 0);
+    return;
   }
 
   // Without a completed row no version file was read: writing the defaults
@@ -91,9 +100,13 @@ void TForm1::Button2Click() {
     const std::string installed = ExeDir + MainAppName;
     const auto outcome = failed.find(platform::ResolvePath(fetched));
     const bool failed_now = outcome != failed.end() && outcome->second;
+    // With a signed release only a main program verified just now is used.
+    const bool verified_now = outcome != failed.end() && !outcome->second;
     // A main program whose row failed just now is only partly written: the
     // installed one stays. The copy replaces the installed file atomically.
-    if (platform::FileExists(fetched) && !failed_now) platform::CopyFileOver(fetched, installed);
+    if (platform::FileExists(fetched) && !failed_now && (!signed_release_ || verified_now)) {
+      platform::CopyFileOver(fetched, installed);
+    }
     platform::OpenFile(installed);
   }
 

@@ -13,6 +13,15 @@ extern const std::string kCheckFailed;    // 不能连接服务器，检测升�
 extern const std::string kUpToDate;       // 已是最新版本！没有升级文件!
 extern const std::string kDownloading;    // 正在下载升级文件...
 extern const std::string kReady;          // 就绪...
+// Refusals of a signed update.
+extern const std::string kRefusedKeyInvalid;        // 升级公钥设置无效，已拒绝升级!
+extern const std::string kRefusedSignatureMissing;  // 服务器上缺少升级签名，已拒绝升级!
+extern const std::string kRefusedSignatureInvalid;  // 升级签名无效，已拒绝升级!
+extern const std::string kRefusedOtherKey;          // 升级签名来自其他密钥，已拒绝升级!
+extern const std::string kRefusedExpired;           // 服务器上的升级信息已过期，已拒绝升级!
+extern const std::string kRefusedOlderRelease;      // 服务器上的版本低于已安装的版本，已拒绝升级!
+extern const std::string kRefusedFileMissing;       // 服务器上的升级文件不完整，已拒绝升级!
+extern const std::string kSignedDownloadFailed;     // 有文件下载失败或未通过校验，未安装任何文件!
 // Status panels.
 extern const std::string kConnected;      // 连接服务器成功
 extern const std::string kSpeedPrefix;    // " 下载速度 "
