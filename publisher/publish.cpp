@@ -137,9 +137,13 @@ PublishResult Publish(const PublishOptions& options, const app::minisign::Signin
   const std::optional<app::VerifiedRelease> current = CurrentRelease(options, key, false);
   const std::vector<ReleaseFile> files = ReadReleaseFolder(options.release);
 
-  std::vector<const ReleaseFile*> changed;
+  // The first signed release names every file: a client below it cannot
+  // trust the unsigned releases before it, so it gets the whole product.
+  std::vector<const ReleaseFile*> listed, changed;
   for (const ReleaseFile& file : files) {
-    if (!SameFile(options.server + "/" + file.server_path, file)) changed.push_back(&file);
+    const bool same = SameFile(options.server + "/" + file.server_path, file);
+    if (!same) changed.push_back(&file);
+    if (!same || !current) listed.push_back(&file);
   }
   if (changed.empty()) throw ENothingToPublish("nothing in " + options.release + " differs from the server folder");
 
@@ -151,7 +155,7 @@ PublishResult Publish(const PublishOptions& options, const app::minisign::Signin
   result.descriptor = "log/" + number + state.descriptor_extension;
 
   std::string descriptor;
-  for (size_t i = 0; i < changed.size(); ++i) descriptor += Row(i + 1, *changed[i]);
+  for (size_t i = 0; i < listed.size(); ++i) descriptor += Row(i + 1, *listed[i]);
 
   Staging staging(options.server);
   for (const ReleaseFile* file : changed) {

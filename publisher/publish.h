@@ -46,7 +46,8 @@ struct PublishResult {
 };
 
 // The next release: the changed files copied into place, log/N.ini with
-// their rows, version.ini raised to N, both signed.
+// their rows (every file of the release folder for the first signed
+// release), version.ini raised to N, both signed.
 PublishResult Publish(const PublishOptions& options, const app::minisign::SigningKey& key);
 
 // A new signature of version.ini with a new expiry, after the folder's

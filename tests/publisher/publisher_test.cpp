@@ -81,6 +81,7 @@ TEST_F(Publisher, PublishesTwoReleasesThatMinisignAndTheClientRulesAccept) {
   // A server that held unsigned releases up to 3.
   Put(server + "/version.ini", "[kvdatacont]\r\nclient_version=3\r\ndatabase_version=2\r\n");
   Put(server + "/log/3.ini", "[old]\r\nName=old.txt\r\n");
+  Put(server + "/Bin/kvcore.dll", "core v1");  // unchanged, yet listed: the first signed release is whole
   FirstRelease();
 
   EXPECT_EQ(ReadFile(server + "/Bin/kvcore.dll"), "core v1");
