@@ -5,6 +5,7 @@
 
 #include "app/built_in_key.h"
 #include "app/texts.h"
+#include "app/tls_settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -70,6 +71,8 @@ void TForm1::FormCreate() {
   UpdateHost = SettingsFile->ReadTextValue(kSettingsSection, "updateadd", "127.0.0.1");
   FtpUser = SettingsFile->ReadTextValue(kSettingsSection, "ftpuser", "tarnivelo");
   FtpPassword = SettingsFile->ReadTextValue(kSettingsSection, "ftppass", "qmzwkt");
+  Connection = ConnectionSettings::Read(*SettingsFile);
+  ReadTLSSettings(*SettingsFile, ExeDir, FTPClient);
   window_.SetText(platform::Control::Edit2, "ftp://" + UpdateHost);
   // One level at a time: when Update cannot be made, nowlog fails too, and
   // neither failure is reported.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/connection_settings.h"
 #include "app/release_verifier.h"
 #include "app/shell_list_view.h"
 #include "app/window_pending_input.h"
@@ -80,6 +81,8 @@ class TForm1 : public platform::WindowEvents {
   std::string UpdateHost;
   std::string FtpUser;
   std::string FtpPassword;
+  // Passive mode and proxies, read with the host and the account.
+  ConnectionSettings Connection;
   std::string ProductDir;
   std::string MainAppName;
   double ExpectedFileSize = 0;

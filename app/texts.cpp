@@ -18,6 +18,7 @@ const std::string kRefusedExpired = gbk("服务器上的升级信息已过期，
 const std::string kRefusedOlderRelease = gbk("服务器上的版本低于已安装的版本，已拒绝升级!");
 const std::string kRefusedFileMissing = gbk("服务器上的升级文件不完整，已拒绝升级!");
 const std::string kSignedDownloadFailed = gbk("有文件下载失败或未通过校验，未安装任何文件!");
+const std::string kSettingsRefused = gbk("连接设置有误，检测升级文件失败!");
 const std::string kConnected = gbk("连接服务器成功");
 const std::string kSpeedPrefix = gbk(" 下载速度 ");
 const std::string kTransferDone = gbk(" 完成.");

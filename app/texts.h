@@ -13,6 +13,7 @@ extern const std::string kCheckFailed;    // 不能连接服务器，检测升�
 extern const std::string kUpToDate;       // 已是最新版本！没有升级文件!
 extern const std::string kDownloading;    // 正在下载升级文件...
 extern const std::string kReady;          // 就绪...
+extern const std::string kSettingsRefused;  // 连接设置有误，检测升级文件失败!
 // Refusals of a signed update.
 extern const std::string kRefusedKeyInvalid;        // 升级公钥设置无效，已拒绝升级!
 extern const std::string kRefusedSignatureMissing;  // 服务器上缺少升级签名，已拒绝升级!

@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/safe_paths.h"
 #include "app/texts.h"
+#include "app/tls_settings.h"
 #include "platform/files.h"
 
 namespace app {
@@ -26,11 +27,20 @@ void TForm1::Button1Click() {
     }
   }
 
+  // Connection keys that cannot be honoured: nothing is sent, rather than
+  // reaching the server some other way than the user asked.
+  if (!Connection.Refusal().empty()) {
+    window_.SetStatusMessage(texts::kSettingsRefused);
+    window_.SetEnabled(Control::Button1, true);
+    return;
+  }
+
   try {
     FTPClient.Host = UpdateHost;
     FTPClient.Port = 21;
     FTPClient.Username = FtpUser;
     FTPClient.Password = FtpPassword;
+    Connection.ApplyTo(FTPClient);
     FTPClient.Connect(true, -1);
     window_.SetStatusPanel(0, texts::kConnected);
 
@@ -70,8 +80,9 @@ void TForm1::Button1Click() {
     ShowRefusal(refusal);
     return;
   } catch (...) {
-    // Nothing is undone and the error's own text is not shown.
-    window_.SetStatusMessage(texts::kCheckFailed);
+    // Nothing is undone and the error's own text is not shown; a secure
+    // connection that failed says why.
+    window_.SetStatusMessage(CheckFailedMessage(std::current_exception()));
     window_.SetEnabled(Control::Button1, true);
     return;
   }

@@ -1,5 +1,7 @@
 // Listing parser throughput: Unix and DOS listings of 1e3, 1e5 and 1e6 lines,
-// parsed by the layout the first line gives, reported as lines per second.
+// parsed by the layout the first line gives, reported as lines per second;
+// and 1e5-line Unix listings from a server in a Chinese locale (months and
+// days in GBK) and with ISO dates (read from the date outwards).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -21,6 +23,29 @@ std::vector<std::string> UnixListing(int64_t count) {
                     "update_file_" + std::to_string(i) + ".dat");
   }
   return lines;
+}
+
+// The Unix listing's lines, with its dates in another form.
+std::vector<std::string> UnixListingDatedAs(int64_t count, const std::string& recent, const std::string& old) {
+  std::vector<std::string> lines;
+  lines.reserve(static_cast<size_t>(count) + 1);
+  lines.push_back("total " + std::to_string(count));
+  for (int64_t i = 0; i < count; ++i) {
+    const bool dir = i % 10 == 0;
+    lines.push_back(std::string(dir ? "drwxr-xr-x" : "-rw-r--r--") + "    1 ftp      ftp      " +
+                    std::to_string(1000 + i * 37 % 100000000) + (i % 3 != 0 ? recent : old) + "update_file_" +
+                    std::to_string(i) + ".dat");
+  }
+  return lines;
+}
+
+std::vector<std::string> ChineseMonthListing(int64_t count) {
+  // " 3月 5日 14:30 " and " 1月 12日  2019 " in GBK.
+  return UnixListingDatedAs(count, " 3\xD4\xC2 5\xC8\xD5 14:30 ", " 1\xD4\xC2 12\xC8\xD5  2019 ");
+}
+
+std::vector<std::string> IsoDateListing(int64_t count) {
+  return UnixListingDatedAs(count, " 2024-03-05 14:30 ", " 2019-01-12 00:00 ");
 }
 
 std::vector<std::string> DosListing(int64_t count) {
@@ -53,8 +78,13 @@ void Parse(benchmark::State& state, const std::vector<std::string>& lines) {
 void BM_UnixListing(benchmark::State& state) { Parse(state, UnixListing(state.range(0))); }
 void BM_DosListing(benchmark::State& state) { Parse(state, DosListing(state.range(0))); }
 
+void BM_ChineseMonthListing(benchmark::State& state) { Parse(state, ChineseMonthListing(state.range(0))); }
+void BM_IsoDateListing(benchmark::State& state) { Parse(state, IsoDateListing(state.range(0))); }
+
 BENCHMARK(BM_UnixListing)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DosListing)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChineseMonthListing)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IsoDateListing)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,7 +2,9 @@
 // platform with TForm1 bound to it, TForm1's own FTPClient with the settings
 // the window gives it (active mode, 8192-byte receives) and its transfer
 // handlers driving the progress bar, the speed text and the pending input,
-// the keep-responsive component active. Prints one line of key=value pairs:
+// the keep-responsive component active; with --passive the data connection
+// is passive, as the settings key passive=1 makes it. Prints one line of
+// key=value pairs:
 //
 //   total_s     connect, login and download (what curl's time_total covers)
 //   transfer_s  the download alone
@@ -10,7 +12,7 @@
 //   peak_rss_kib, bytes, work_events, bar_paints
 //
 //   qt_window_download HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]
-//                      [--signed HASH]
+//                      [--tls] [--ca-file PEM] [--fingerprint SHA256] [--signed HASH]
 //
 // With --signed the file is checked as a signed download checks it: every
 // block hashed (BLAKE2b-512) on its way to the file, then count and hash

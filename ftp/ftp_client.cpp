@@ -7,6 +7,8 @@
 #include "ftp/simple_server.h"
 #include "net/io_handler.h"
 #include "net/take_token.h"
+#include "net/tls_context.h"
+#include "net/tls_errors.h"
 #include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/stream.h"
@@ -113,7 +115,14 @@ void TIdFTP::ReadReply() {
   ftp::ReadReply([this] { return ReadNonEmptyLine(2147483647); }, last_reply_);
 }
 
-void TIdFTP::Connect(int32_t timeout) { TIdTCPClient::Connect(timeout); }
+void TIdFTP::Connect(int32_t timeout) { OpenControlConnection(timeout); }
+
+void TIdFTP::OpenControlConnection(int32_t timeout) {
+  // A new session: its server may know EPSV though the last one did not.
+  connected_host_ = Host;
+  extended_passive_refused_ = false;
+  TIdTCPClient::Connect(timeout);
+}
 
 int32_t TIdFTP::FillInputBuffer(bool raise_if_disconnected, int32_t timeout, bool raise_on_timeout) {
   if (timeout == net::TimeoutDefault && ReadTimeout == 0 && IdleLimit > 0) timeout = IdleLimit;
@@ -125,13 +134,14 @@ int32_t TIdFTP::FillInputBuffer(bool raise_if_disconnected, int32_t timeout, boo
 void TIdFTP::Connect(bool auto_login, int32_t timeout) {
   const std::string host = Host;
   const int32_t port = Port;
+  tls_context_.reset();
   try {
     if (proxy_settings_.ProxyType != fpcmNone && !proxy_settings_.Host.empty()) {
       StoreHost(proxy_settings_.Host);
       StorePort(proxy_settings_.Port);
     }
     try {
-      TIdTCPClient::Connect(timeout);
+      OpenControlConnection(timeout);
     } catch (...) {
       StoreHost(host);
       StorePort(port);
@@ -141,6 +151,7 @@ void TIdFTP::Connect(bool auto_login, int32_t timeout) {
     StorePort(port);
     GetReply({220});
     server_greeting_.CopyValuesFrom(last_reply_);
+    if (UseTLS) SecureControlConnection();
     if (auto_login) {
       LogOn();
       if (OnAfterClientLogin) OnAfterClientLogin(this);
@@ -205,6 +216,51 @@ void TIdFTP::LogOn() {
       throw net::EIdException("Command not supported.");
   }
   login_reply_.CopyValuesFrom(last_reply_);
+  if (tls_context_) ProtectDataConnections();
+}
+
+int32_t TIdFTP::HandshakeTimeout() const {
+  if (ReadTimeout > 0) return ReadTimeout;
+  return IdleLimit > 0 ? IdleLimit : net::TimeoutInfinite;
+}
+
+std::string TIdFTP::RefusalOf(const std::string& what) {
+  const std::vector<std::string>& text = last_reply_.Text();
+  return "The server refused " + what + ": " + std::to_string(last_reply_.NumericCode()) +
+         (text.empty() ? std::string() : " " + text.front());
+}
+
+void TIdFTP::SecureControlConnection() {
+  net::TIdTLSOptions options = TLSOptions;
+  if (options.VerifyHost.empty()) options.VerifyHost = Host;
+  // Settings that cannot be used end the session before anything is sent.
+  auto context = std::make_shared<net::TIdTLSContext>(options);
+  if (SendCommand("AUTH TLS") != 234) {
+    throw net::EIdTLSError(net::tlsRefused, RefusalOf("AUTH TLS"));
+  }
+  // Bytes after the 234 came in clear but would be read as if encrypted.
+  if (ReceivedData().Size() > 0) {
+    throw net::EIdTLSError(net::tlsHandshake, "TLS handshake failed: the server sent more after accepting AUTH TLS.");
+  }
+  net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
+  if (handler == nullptr) throw net::EIdTLSError(net::tlsSettings, "TLS needs a socket connection.");
+  handler->StartTLS(context, HandshakeTimeout());
+  tls_context_ = std::move(context);
+}
+
+void TIdFTP::ProtectDataConnections() {
+  for (const char* command : {"PBSZ 0", "PROT P"}) {
+    if (SendCommand(command) != 200) {
+      throw net::EIdTLSError(net::tlsRefused, RefusalOf(command));
+    }
+  }
+}
+
+void TIdFTP::SecureDataConnection(net::TIdTCPConnection& connection) {
+  if (!tls_context_) return;
+  net::TIdIOHandlerSocket* handler = SocketHandlerOf(connection);
+  if (handler == nullptr) throw net::EIdTLSError(net::tlsSettings, "TLS needs a socket connection.");
+  handler->StartTLS(tls_context_, HandshakeTimeout());
 }
 
 void TIdFTP::ChangeFolder(const std::string& directory) { SendCommand("CWD " + directory, {200, 250}); }
@@ -299,6 +355,66 @@ void TIdFTP::RequestPassive(std::string& address, int32_t& port) {
   port = value >= 0 && value <= 65535 ? static_cast<int32_t>(value) : -1;
 }
 
+bool TIdFTP::RequestExtendedPassive(int32_t& port) {
+  // 500 and 502 say that the server does not know the command; anything
+  // else is a refusal that PASV would not mend.
+  if (SendCommand("EPSV", {229, 500, 502}) != 229) {
+    extended_passive_refused_ = true;
+    return false;
+  }
+  port = ExtendedPassivePort(last_reply_.Text().empty() ? std::string() : last_reply_.Text().front());
+  if (port <= 0) throw EIdFTPBadExtendedPassiveReply();
+  return true;
+}
+
+int32_t TIdFTP::ExtendedPassivePort(const std::string& text) {
+  const size_t open = text.find('(');
+  if (open == std::string::npos || text.size() - open < 6) return -1;
+  const char delimiter = text[open + 1];
+  if (delimiter < '!' || delimiter > '~' || (delimiter >= '0' && delimiter <= '9')) return -1;
+  // No network protocol and no address: the data connection goes to the
+  // control connection's server.
+  if (text[open + 2] != delimiter || text[open + 3] != delimiter) return -1;
+  size_t at = open + 4;
+  int32_t port = 0;
+  size_t digits = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    if (++digits > 5) return -1;
+    port = port * 10 + (text[at] - '0');
+  }
+  if (digits == 0 || at + 1 >= text.size() || text[at] != delimiter || text[at + 1] != ')') return -1;
+  return port >= 1 && port <= 65535 ? port : -1;
+}
+
+int32_t TIdFTP::RequestDataPort() {
+  int32_t port = -1;
+  if (ExtendedPassive && !extended_passive_refused_ && RequestExtendedPassive(port)) return port;
+  // The address that PASV names is not used (see AimPassiveConnection).
+  std::string named_address;
+  RequestPassive(named_address, port);
+  return port;
+}
+
+void TIdFTP::AimPassiveConnection(net::TIdTCPClient& data, int32_t port) {
+  data.Port = port;
+  net::TIdIOHandlerSocket* control = ControlHandler();
+  if (control != nullptr && control->SocksInfo().Version != net::svNoSocks) {
+    // Through the proxy to the host the control connection asked it for:
+    // the client itself may be unable to reach the server, or to resolve
+    // its name.
+    auto handler = std::make_unique<net::TIdIOHandlerSocket>();
+    handler->SocksInfo().CopyValuesFrom(control->SocksInfo());
+    handler->SocksInfo().ReplyTimeout = control->SocksInfo().ReplyTimeout;
+    data.SetIOHandler(std::move(handler));
+    data.Host = connected_host_;
+    return;
+  }
+  // Data goes only to the server we talk to, whatever address the reply
+  // names: a named host could be anyone's.
+  data.Host = ControlPeerAddress();
+  if (data.Host.empty()) throw EIdFTPNoDataAddress();
+}
+
 void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {
   std::string address = binding.IP;
   std::replace(address.begin(), address.end(), '.', ',');
@@ -306,15 +422,20 @@ void TIdFTP::AnnouncePort(const net::TIdSocketHandle& binding) {
               200);
 }
 
-std::string TIdFTP::ControlPeerAddress() {
+net::TIdIOHandlerSocket* TIdFTP::ControlHandler() {
   net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
-  if (handler == nullptr || handler->SocketBinding() == nullptr) return std::string();
-  // Through SOCKS the socket's peer is the proxy; the server is Host. A name
-  // that only the proxy can resolve leaves no address to hold the data
-  // connection to.
+  return handler != nullptr && handler->SocketBinding() != nullptr ? handler : nullptr;
+}
+
+std::string TIdFTP::ControlPeerAddress() {
+  net::TIdIOHandlerSocket* handler = ControlHandler();
+  if (handler == nullptr) return std::string();
+  // Through SOCKS the socket's peer is the proxy; the server is the host the
+  // proxy was asked for. A name that only the proxy can resolve leaves no
+  // address to hold the data connection to.
   if (handler->SocksInfo().Version != net::svNoSocks) {
     try {
-      return Stack().LookupHost(Host);
+      return Stack().LookupHost(connected_host_);
     } catch (const net::EIdException&) {
       return std::string();
     }
@@ -323,9 +444,8 @@ std::string TIdFTP::ControlPeerAddress() {
 }
 
 std::string TIdFTP::ControlLocalAddress() {
-  net::TIdIOHandlerSocket* handler = SocketHandlerOf(*this);
-  if (handler == nullptr || handler->SocketBinding() == nullptr) return std::string();
-  return handler->SocketBinding()->IP;
+  net::TIdIOHandlerSocket* handler = ControlHandler();
+  return handler == nullptr ? std::string() : handler->SocketBinding()->IP;
 }
 
 void TIdFTP::TransferData(const std::string& command, platform::Stream& destination, bool restart) {
@@ -337,17 +457,11 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
   bool accepted = false;  // the server has answered the command with 1xx
   try {
     if (Passive) {
-      std::string address;
-      int32_t port = 0;
-      RequestPassive(address, port);
-      // Data goes only to the server we talk to, whatever address the reply
-      // names: a named host could be anyone's.
-      const std::string peer = ControlPeerAddress();
+      const int32_t port = RequestDataPort();
       auto client = std::make_unique<net::TIdTCPClient>();
       net::TIdTCPClient& data = *client;
       PrepareDataConnection(data);
-      data.Host = peer.empty() ? address : peer;
-      data.Port = port;
+      AimPassiveConnection(data, port);
       data_connection_ = std::move(client);
       try {
         data.Connect(net::TimeoutDefault);
@@ -355,6 +469,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
         if (restart) SendCommand("REST " + std::to_string(destination.Position()), 350);
         SendCommand(command, started);
         accepted = true;
+        SecureDataConnection(data);
         data.ReadIntoStream(destination, -1, true);
       } catch (...) {
         data.Disconnect();
@@ -377,6 +492,7 @@ void TIdFTP::TransferData(const std::string& command, platform::Stream& destinat
       accepted = true;
       data.WaitForConnection();
       WidenReceiveWindow(data);
+      SecureDataConnection(data);
       data.ReadIntoStream(destination, -1, true);
     }
   } catch (...) {

@@ -3,6 +3,9 @@
 // proxy), sets the transfer type and asks for the system; transfers open one
 // data connection each, passive (the client connects to the port the server
 // names) or active (the client listens and names its address with PORT).
+// A passive data connection always goes to the server at the other end of
+// the control connection, whatever address a reply names, and through the
+// control connection's SOCKS proxy when it has one.
 //
 // Every command line goes out with SendCommand (or WriteLine for QUIT and
 // ABOR) and every reply is read with GetReply into LastReply; a reply code
@@ -25,7 +28,11 @@
 #include "ftp/rfc_reply.h"
 #include "net/exceptions.h"
 #include "net/tcp_client.h"
+#include "net/tls_options.h"
 
+namespace net {
+class TIdTLSContext;
+}
 namespace platform {
 class Stream;
 }
@@ -56,6 +63,19 @@ class EIdFTPListingTooLong : public net::EIdException {
   EIdFTPListingTooLong() : net::EIdException("Directory listing too long.") {}
 };
 
+// A 229 reply to EPSV that names no usable port (RFC 2428: "(|||port|)").
+class EIdFTPBadExtendedPassiveReply : public net::EIdException {
+ public:
+  EIdFTPBadExtendedPassiveReply() : net::EIdException("Invalid extended passive mode reply.") {}
+};
+
+// A passive data connection with no server address to go to: the control
+// connection has no socket to tell it.
+class EIdFTPNoDataAddress : public net::EIdException {
+ public:
+  EIdFTPNoDataAddress() : net::EIdException("No server address for the data connection.") {}
+};
+
 // A transfer started while another one runs on the same client (from an
 // event handler inside it); nothing is sent.
 class EIdFTPTransferInProgress : public net::EIdException {
@@ -72,6 +92,18 @@ class TIdFTP : public net::TIdTCPClient {
   std::string Password;
   // Data connections: passive when true, active (PORT) when false.
   bool Passive = false;
+  // Explicit TLS (RFC 4217): AUTH TLS right after the greeting, PBSZ 0 and
+  // PROT P right after the login, and every data connection encrypted too,
+  // resuming the control connection's session. A server that refuses any of
+  // the three ends Connect with EIdTLSError (tlsRefused): nothing is sent in
+  // clear after the greeting.
+  bool UseTLS = false;
+  // How the server's certificate is checked; an empty VerifyHost means Host.
+  net::TIdTLSOptions TLSOptions;
+  // Passive mode asks with EPSV first (RFC 2428) and falls back to PASV for
+  // the rest of the session when the server does not know EPSV (500 or 502).
+  // When false, passive mode sends PASV alone.
+  bool ExtendedPassive = false;
 
   // The longest wait without a byte, in milliseconds, wherever the
   // connection's own ReadTimeout would wait without limit (see above);
@@ -120,7 +152,8 @@ class TIdFTP : public net::TIdTCPClient {
   // The TCP connection alone, as the TCP client opens it: no greeting is
   // read. Connect(true, ...) uses it.
   void Connect(int32_t timeout) override;
-  // USER (and PASS on 331), or the commands of the proxy's login scheme.
+  // USER (and PASS on 331), or the commands of the proxy's login scheme;
+  // on a TLS session then PBSZ 0 and PROT P.
   virtual void LogOn();
   // CWD, allowing 200 and 250.
   void ChangeFolder(const std::string& directory);
@@ -183,6 +216,17 @@ class TIdFTP : public net::TIdTCPClient {
   // ---- steps of the transfers ----
   // PASV: the address and port that the 227 reply names.
   void RequestPassive(std::string& address, int32_t& port);
+  // EPSV: true with the port of the 229 reply; false when the server
+  // refuses EPSV as unknown (500 or 502), which this session remembers, so
+  // that its later transfers ask with PASV straight away. Any other reply
+  // raises EIdProtocolReplyError, a 229 without a port 1 to 65535
+  // EIdFTPBadExtendedPassiveReply.
+  bool RequestExtendedPassive(int32_t& port);
+  // The port of a 229 reply's text, "(<d><d><d>port<d>)" with any delimiter
+  // <d> from "!" to "~"; -1 for anything else.
+  static int32_t ExtendedPassivePort(const std::string& text);
+  // Whether this session's server refused EPSV.
+  bool ExtendedPassiveRefused() const { return extended_passive_refused_; }
   // PORT with the binding's address and port, allowing 200.
   void AnnouncePort(const net::TIdSocketHandle& binding);
   void SendTypeCommand();
@@ -194,19 +238,40 @@ class TIdFTP : public net::TIdTCPClient {
   void TransferData(const std::string& command, platform::Stream& destination, bool restart);
 
  private:
+  // The TCP connection of a session, to Host and Port as they are set now.
+  void OpenControlConnection(int32_t timeout);
   void PrepareDataConnection(net::TIdTCPConnection& connection) const;
+  // The passive data connection's port, by EPSV or PASV.
+  int32_t RequestDataPort();
+  // Aims a passive data connection at the server on port: through the
+  // control connection's SOCKS proxy when it has one, else straight to the
+  // control connection's peer.
+  void AimPassiveConnection(net::TIdTCPClient& data, int32_t port);
   // After a transfer that the server had started failed on our side, the
   // server still sends its closing reply (426 as a rule); left unread, the
   // next command would take it for its own. Reads and drops it where the
   // wait is bounded (ReadTimeout, or IdleLimit while ReadTimeout is 0).
   void SkipClosingReply();
   void MakeListing();
+  // The control connection's socket handler, or null.
+  net::TIdIOHandlerSocket* ControlHandler();
   // The address of the server at the other end of the control connection:
   // the only host whose data connections are trusted.
   std::string ControlPeerAddress();
   std::string ControlLocalAddress();
   void ServerLogin();
   void ProxyLogin();
+  // AUTH TLS and the handshake of the control connection, with a context
+  // (and session cache) fresh for this session.
+  void SecureControlConnection();
+  // PBSZ 0 and PROT P; LogOn sends them on a TLS session.
+  void ProtectDataConnections();
+  // "The server refused <what>: " and the last reply.
+  std::string RefusalOf(const std::string& what);
+  // The handshake of a data connection, once the server has started the
+  // transfer (vsftpd starts its side only after its 150 reply).
+  void SecureDataConnection(net::TIdTCPConnection& connection);
+  int32_t HandshakeTimeout() const;
 
   TIdRFCReply last_reply_;
   TIdRFCReply server_greeting_;
@@ -219,6 +284,11 @@ class TIdFTP : public net::TIdTCPClient {
   bool restart_supported_ = false;
   std::vector<std::string> raw_listing_;
   std::unique_ptr<TIdFTPListItems> parsed_listing_;
+  std::shared_ptr<net::TIdTLSContext> tls_context_;
+  // The host the control connection was opened to (the FTP proxy's when one
+  // is used): through SOCKS, the destination its data connections ask for.
+  std::string connected_host_;
+  bool extended_passive_refused_ = false;
 };
 
 }  // namespace ftp

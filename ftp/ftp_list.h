@@ -1,8 +1,8 @@
 // The parsed form of a directory listing: one entry per line, with name,
 // size, modification date and kind. The layout is recognised from the first
 // line (DetectFormat) and every line is then parsed by it (ParseListing).
-// A line that fails empties the entries built so far; ParseListing itself
-// never raises.
+// A line that cannot be read is skipped and counted, the entries around it
+// stay; ParseListing itself never raises.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +39,9 @@ class EIdInvalidFTPListingFormat : public net::EIdException {
   EIdInvalidFTPListingFormat() : net::EIdException("Unknown FTP listing format") {}
 };
 
-// A Unix line that cannot be read: too few columns, an unknown month, an
-// impossible date or time. ParseListing catches it like any error of a line.
+// A Unix line that cannot be read: too few columns, no date in any layout
+// the parser knows, an impossible date or time, no name, a device. ParseListing
+// catches it like any error of a line.
 class EIdInvalidFTPListLine : public net::EIdException {
  public:
   using net::EIdException::EIdException;
@@ -102,9 +103,12 @@ class TIdFTPListItems {
 
   // Rebuilds the entries from Lines by DetectedFormat. Blank lines (empty,
   // or spaces and tabs only) make no entry; a first line "total ..." of a
-  // Unix listing is skipped; a line that raises empties the entries so far
-  // and parsing goes on with the next line.
+  // Unix listing is skipped; a line that raises makes no entry and is
+  // counted in SkippedLines, and parsing goes on with the next line. A
+  // listing none of whose lines reads is empty.
   void ParseListing(const std::vector<std::string>& Lines);
+  // The lines the last ParseListing could not read.
+  int SkippedLines() const { return skipped_lines_; }
   // Fills Entry from its RawLine by DetectedFormat.
   void ParseEntry(TIdFTPListItem& Entry);
 
@@ -129,9 +133,15 @@ class TIdFTPListItems {
   void ParseLine(TIdFTPListItem& Entry, std::string_view raw_line);
   void ParseDosLine(TIdFTPListItem& Entry, std::string_view raw_line);
   void ParseUnixLine(TIdFTPListItem& Entry, std::string_view raw_line);
+  // The Unix line read from its date outwards, for the lines whose columns
+  // are not where ParseUnixLine expects them; false when it finds no date
+  // among the first 32 columns.
+  bool ParseUnixLineAroundDate(TIdFTPListItem& Entry, std::string_view line);
   // Today's date: the one ParseListing read when it started, or the clock's
   // now for a ParseEntry outside a listing.
   Today CurrentDate() const;
+  // Drops the last entry (the one of a line that failed).
+  void RemoveLastEntry();
 
   // Entries live in blocks of kBlockSize, so a listing of a million lines
   // costs thousands of block allocations, not a million. A block reserves
@@ -141,6 +151,7 @@ class TIdFTPListItems {
   static constexpr size_t kBlockSize = 256;
   std::vector<std::vector<TIdFTPListItem>> blocks_;
   size_t count_ = 0;
+  int skipped_lines_ = 0;
   ClockFunction clock_;
   // One listing is read against one date, taken when ParseListing starts.
   bool listing_date_set_ = false;

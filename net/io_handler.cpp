@@ -5,6 +5,7 @@
 
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
+#include "net/tls_connection.h"
 #include "platform/sockets.h"
 
 namespace net {
@@ -134,6 +135,7 @@ void TIdIOHandlerSocket::SocksInfoDestroyed(TIdSocksInfo* info) {
 }
 
 void TIdIOHandlerSocket::OpenHandler() {
+  tls_.reset();
   if (!binding_) {
     binding_ = std::make_unique<TIdSocketHandle>();
   } else {
@@ -223,21 +225,27 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int32_t timeout) {
 bool TIdIOHandlerSocket::Connected() { return binding_ && binding_->IsOpen(); }
 
 void TIdIOHandlerSocket::CloseHandler() {
-  if (binding_) binding_->ShutAndClose();
+  if (!binding_) return;
+  if (const std::shared_ptr<TIdTLSConnection> tls = tls_) tls->Shutdown();
+  binding_->ShutAndClose();
 }
 
 bool TIdIOHandlerSocket::WaitReadable(int32_t timeout) {
   if (!binding_) throw EIdConnClosedGracefully();
+  // Bytes TLS has decrypted already are not on the socket any more.
+  if (tls_ && binding_->IsOpen() && tls_->HasBufferedData()) return true;
   return binding_->WaitReadable(timeout);
 }
 
 int TIdIOHandlerSocket::ReceiveBytes(void* buffer, int32_t length) {
   if (!Connected()) throw EIdClosedSocket();
+  if (const std::shared_ptr<TIdTLSConnection> tls = tls_) return tls->Receive(buffer, length);
   return binding_->ReceiveBytes(buffer, length, 0);
 }
 
 int TIdIOHandlerSocket::ReceiveAvailable(void* buffer, int32_t length) {
   if (!binding_ || !binding_->IsOpen()) return kNothingYet;
+  if (const std::shared_ptr<TIdTLSConnection> tls = tls_) return tls->Receive(buffer, length);
   const int n = binding_->ReceiveBytes(buffer, length, Id_MSG_NOWAIT);
   if (n < 0 && Stack().GetLastError() == 10035) return kNothingYet;
   return n;
@@ -245,7 +253,21 @@ int TIdIOHandlerSocket::ReceiveAvailable(void* buffer, int32_t length) {
 
 int TIdIOHandlerSocket::SendBytes(const void* buffer, int32_t length) {
   if (!Connected()) throw EIdClosedSocket();
+  if (const std::shared_ptr<TIdTLSConnection> tls = tls_) return tls->Send(buffer, length);
   return binding_->SendBytes(buffer, length, 0);
+}
+
+void TIdIOHandlerSocket::StartTLS(std::shared_ptr<TIdTLSContext> context, int32_t timeout) {
+  if (!Connected()) throw EIdClosedSocket();
+  try {
+    auto tls = std::make_shared<TIdTLSConnection>(std::move(context), *binding_);
+    tls->Handshake(timeout);
+    tls_ = std::move(tls);
+  } catch (...) {
+    // Nothing goes on in clear after a failed handshake.
+    binding_->ShutAndClose();
+    throw;
+  }
 }
 
 }  // namespace net

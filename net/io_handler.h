@@ -18,6 +18,9 @@
 
 namespace net {
 
+class TIdTLSConnection;
+class TIdTLSContext;
+
 class TIdIOHandler : public TIdComponent {
  public:
   // Told when a handler it keeps a pointer to is destroyed.
@@ -38,6 +41,8 @@ class TIdIOHandler : public TIdComponent {
   virtual bool Connected() = 0;
   virtual void OpenHandler() {}
   virtual bool WaitReadable(int32_t timeout) = 0;
+  // What a readable wait brought; kNothingYet when that was no data for the
+  // reader (with TLS: records of the protocol itself), so it waits again.
   virtual int ReceiveBytes(void* buffer, int32_t length) = 0;
   // What has already arrived, without waiting: like ReceiveBytes, or
   // kNothingYet when nothing has or the handler cannot tell (the caller then
@@ -130,6 +135,17 @@ class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
   int ReceiveAvailable(void* buffer, int32_t length) override;
   int SendBytes(const void* buffer, int32_t length) override;
 
+  // Encrypts the connection from here on: the client side of a TLS
+  // handshake on the connected socket (also an accepted one), checked as the
+  // context says, within timeout milliseconds. Every read and write then
+  // goes through TLS, with the same outcomes as on a plain socket; closing
+  // sends close_notify first. A failure closes the socket and raises
+  // EIdTLSError (EIdClosedSocket when no socket is open). The next
+  // OpenHandler makes the handler plain again.
+  void StartTLS(std::shared_ptr<TIdTLSContext> context, int32_t timeout);
+  // The TLS of the connection, null while it is plain.
+  const TIdTLSConnection* TLS() const { return tls_.get(); }
+
  protected:
   // Connects on the connect thread, polling it in slices of 125 ms (or the
   // component's IdleTimeOut when smaller), keeping responsive after each;
@@ -138,6 +154,9 @@ class TIdIOHandlerSocket : public TIdIOHandler, private TIdSocksInfo::Watcher {
 
  private:
   std::unique_ptr<TIdSocketHandle> binding_;
+  // Shared with each call that uses it, so that a handler run during one of
+  // its waits may replace it without freeing it under that call.
+  std::shared_ptr<TIdTLSConnection> tls_;
   void SocksInfoDestroyed(TIdSocksInfo* info) override;
   void UnlinkSocksInfo();
 

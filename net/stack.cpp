@@ -183,8 +183,9 @@ int TIdStack::ReceiveBytes(TIdStackSocketHandle socket, void* buffer, int32_t le
   return platform::sockets::Receive(socket, buffer, static_cast<size_t>(length));
 }
 
-int TIdStack::SendBytes(TIdStackSocketHandle socket, const void* buffer, int32_t length, int /*flags*/) {
+int TIdStack::SendBytes(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags) {
   if (length < 0) length = 0;
+  if ((flags & Id_MSG_NOWAIT) != 0) return platform::sockets::SendNow(socket, buffer, static_cast<size_t>(length));
   return platform::sockets::Send(socket, buffer, static_cast<size_t>(length));
 }
 

@@ -23,7 +23,8 @@ constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_IPPROTO_IP = 0;
 constexpr int Id_SOCKETOPTIONLEVEL_TCP = 6;
 constexpr int Id_TCP_NODELAY = 1;
-// Receive flag: take only what has already arrived (10035 when nothing has).
+// Receive and send flag: take only what has already arrived, send only what
+// fits now (10035 when nothing does).
 constexpr int Id_MSG_NOWAIT = 1;
 constexpr int Id_SD_Send = 1;
 // The most handles one readiness wait list may hold.

@@ -164,7 +164,9 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raise_if_disconnected, int32_t ti
       }
     }
     CheckDisconnected(raise_if_disconnected, false);
-  } while (n == 0 && Connected());
+    // A wait that brought no data for us (TLS records of the protocol
+    // itself) waits again.
+  } while ((n == 0 || n == TIdIOHandler::kNothingYet) && Connected());
   return n;
 }
 

@@ -33,20 +33,17 @@ T* Made(T* object, const char* operation) {
   return object;
 }
 
-struct PkeyFree {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+template <auto Free>
+struct OpenSslFree {
+  template <class T>
+  void operator()(T* object) const {
+    Free(object);
+  }
 };
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-struct KdfFree {
-  void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
-};
-struct KdfCtxFree {
-  void operator()(EVP_KDF_CTX* context) const { EVP_KDF_CTX_free(context); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
+using Pkey = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY_free>>;
+using MdCtx = std::unique_ptr<EVP_MD_CTX, OpenSslFree<EVP_MD_CTX_free>>;
+using Kdf = std::unique_ptr<EVP_KDF, OpenSslFree<EVP_KDF_free>>;
+using KdfCtx = std::unique_ptr<EVP_KDF_CTX, OpenSslFree<EVP_KDF_CTX_free>>;
 
 Pkey PrivateKey(const Ed25519Seed& seed) {
   return Pkey(Made(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed.data(), seed.size()),
@@ -128,8 +125,8 @@ Blake2b256Digest Blake2b256(std::string_view data) {
 std::string Scrypt(std::string_view password, std::string_view salt, unsigned n_log2, uint32_t r, uint32_t p,
                    size_t length) {
   if (n_log2 == 0 || n_log2 >= 63) throw ECryptoError("scrypt: N out of range");
-  std::unique_ptr<EVP_KDF, KdfFree> kdf(Made(EVP_KDF_fetch(nullptr, "SCRYPT", nullptr), "scrypt"));
-  std::unique_ptr<EVP_KDF_CTX, KdfCtxFree> context(Made(EVP_KDF_CTX_new(kdf.get()), "scrypt"));
+  Kdf kdf(Made(EVP_KDF_fetch(nullptr, "SCRYPT", nullptr), "scrypt"));
+  KdfCtx context(Made(EVP_KDF_CTX_new(kdf.get()), "scrypt"));
   uint64_t n = uint64_t{1} << n_log2;
   // The memory scrypt needs is 128 * r * (N + p) bytes and a little more;
   // OpenSSL refuses anything above 32 MiB unless told otherwise.

@@ -215,6 +215,14 @@ int Send(int socket, const void* data, size_t length) {
   return n < 0 ? Fail(errno) : static_cast<int>(n);
 }
 
+int SendNow(int socket, const void* data, size_t length) {
+  ssize_t n;
+  do {
+    n = ::send(socket, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? Fail(errno == EAGAIN ? EWOULDBLOCK : errno) : static_cast<int>(n);
+}
+
 int Receive(int socket, void* data, size_t length) {
   ssize_t n;
   do {

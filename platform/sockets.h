@@ -40,6 +40,9 @@ int PrepareConnect(int socket);
 void CancelConnect(int socket);
 
 int Send(int socket, const void* data, size_t length);
+// Sends only what fits now, without waiting even on a blocking socket: -1
+// with 10035 (would block) when nothing does.
+int SendNow(int socket, const void* data, size_t length);
 int Receive(int socket, void* data, size_t length);
 // Takes only what has already arrived, without waiting even on a blocking
 // socket: -1 with 10035 (would block) when nothing has.

@@ -4,9 +4,11 @@
 // there: it closes the control connection, stalls, sends garbage or an
 // over-long line, resets the data connection, ends a transfer with 426 and
 // nothing after it, lets a stranger connect to the data port, sends a huge
-// listing or names that try to leave Update. Every scenario then checks the
-// window's end state, that the waits were bounded, that nothing was written
-// outside the program's folder, and that updateset.inf is still whole.
+// listing or names that try to leave Update; healthy updates whose listings
+// come in the layouts of Windows servers and of Chinese locales run as well.
+// Every scenario then checks the window's end state, that the waits were
+// bounded, that nothing was written outside the program's folder, and that
+// updateset.inf is still whole.
 //
 // The updater always connects to port 21, so each scenario's server takes
 // port 21 of a free address among 127.0.0.100 to 127.0.0.159.
@@ -59,6 +61,32 @@ std::string UnixLine(char kind, const std::string& name, size_t size = 4096) {
 
 const std::string kProductListing = UnixLine('d', "Bin") + UnixLine('d', "log") + UnixLine('d', "Report") +
                                     UnixLine('-', "version.ini", 52);
+
+// The same folders as an IIS server with four-digit years lists them, in
+// 12-hour and in 24-hour times.
+std::string DosLine(const std::string& time, const std::string& size_or_dir, const std::string& name) {
+  return "07-04-2021  " + time + std::string(size_or_dir == "<DIR>" ? 7 : 21 - size_or_dir.size(), ' ') +
+         size_or_dir + (size_or_dir == "<DIR>" ? "          " : " ") + name + "\r\n";
+}
+const std::string kDosProductListing = DosLine("11:59PM", "<DIR>", "Bin") + DosLine("11:59PM", "<DIR>", "log") +
+                                       DosLine("11:59PM", "<DIR>", "Report") + DosLine("11:59PM", "52", "version.ini");
+const std::string kDosLogListing = DosLine("23:59", "90", "5.ini") + DosLine("23:59", "120", "6.ini");
+
+// ... and as a server in a Chinese locale does, its month and day signs in
+// GBK or in UTF-8.
+std::string ChineseMonthLine(char kind, const std::string& name, size_t size, const std::string& date) {
+  return std::string(1, kind) + (kind == 'd' ? "rwxr-xr-x   2" : "rw-r--r--   1") + " ftp      ftp      " +
+         std::to_string(size) + " " + date + " " + name + "\r\n";
+}
+std::string ChineseMonthProductListing(const std::string& month_sign) {
+  const std::string date = "7" + month_sign + "  4  2021";
+  return "total 16\r\n" + ChineseMonthLine('d', "Bin", 4096, date) + ChineseMonthLine('d', "log", 4096, date) +
+         ChineseMonthLine('d', "Report", 4096, date) + ChineseMonthLine('-', "version.ini", 52, date);
+}
+std::string ChineseMonthLogListing(const std::string& month_sign, const std::string& day_sign) {
+  const std::string date = "3" + month_sign + " 2" + day_sign + " 10:15";
+  return ChineseMonthLine('-', "5.ini", 90, date) + ChineseMonthLine('-', "6.ini", 120, date);
+}
 const std::string kVersionIni = "[kvdatacont]\r\nclient_version=10\r\ndatabase_version=4\r\n";
 const std::string kLogListing = UnixLine('-', "5.ini", 90) + UnixLine('-', "6.ini", 120);
 
@@ -394,6 +422,21 @@ std::vector<Scenario> OtherScenarios() {
   };
 
   download("HealthyUpdate", {}, {"完成", "完成"});
+
+  // Listings in the layouts of Windows servers and of servers in a Chinese
+  // locale: every folder and descriptor is found, and the update completes.
+  Exchange dos;
+  dos.product_listing = kDosProductListing;
+  dos.log_listing = kDosLogListing;
+  download("HealthyUpdateFromDosListingsWithFourDigitYears", dos, {"完成", "完成"});
+  Exchange chinese_gbk;
+  chinese_gbk.product_listing = ChineseMonthProductListing("\xD4\xC2");     // 月 in GBK
+  chinese_gbk.log_listing = ChineseMonthLogListing("\xD4\xC2", "\xC8\xD5");  // 月, 日
+  download("HealthyUpdateFromChineseMonthListingsInGbk", chinese_gbk, {"完成", "完成"});
+  Exchange chinese_utf8;
+  chinese_utf8.product_listing = ChineseMonthProductListing("\xE6\x9C\x88");
+  chinese_utf8.log_listing = ChineseMonthLogListing("\xE6\x9C\x88", "\xE6\x97\xA5");
+  download("HealthyUpdateFromChineseMonthListingsInUtf8", chinese_utf8, {"完成", "完成"});
 
   // A stranger on the active-mode data port is refused; the server's own
   // connection is then taken.

@@ -1,12 +1,12 @@
-// The FTP client against a real server, pyftpdlib on loopback, in active and
-// passive mode: login, folders, listings, downloads of awkward sizes and of
-// tens of MB, SIZE, resume, abort and GBK names.
+// The FTP client against a real server, pyftpdlib on loopback, in active
+// mode and in passive mode by PASV and by EPSV: login, folders, listings,
+// downloads of awkward sizes and of tens of MB, SIZE, resume, abort and GBK
+// names.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -21,16 +21,13 @@ namespace {
 
 using ftp::TIdFTP;
 
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
+using test_support::RandomBytes;
 
 constexpr size_t kBigSize = 24 * 1024 * 1024 + 17;
 
-class FtpInteropTest : public testing::TestWithParam<bool> {
+enum class Mode { kActive, kPassive, kExtendedPassive };
+
+class FtpInteropTest : public testing::TestWithParam<Mode> {
  protected:
   void SetUp() override {
     for (const size_t size : {0, 1, 8191, 8192, 8193}) {
@@ -49,7 +46,8 @@ class FtpInteropTest : public testing::TestWithParam<bool> {
     client_.Port = server_->Port();
     client_.Username = server_->User();
     client_.Password = server_->Password();
-    client_.Passive = GetParam();
+    client_.Passive = GetParam() != Mode::kActive;
+    client_.ExtendedPassive = GetParam() == Mode::kExtendedPassive;
     client_.RecvBufferSize = 8192;
     client_.SendBufferSize = 4096;
     client_.IdleLimit = 30000;
@@ -107,6 +105,8 @@ TEST_P(FtpInteropTest, ListsAndDownloadsByteForByte) {
   EXPECT_EQ(client_.QuerySize("big.bin"), static_cast<int32_t>(kBigSize));
   EXPECT_EQ(client_.QuerySize("missing.bin"), -1);
   EXPECT_TRUE(Fetch("big.bin") == big_);
+  // pyftpdlib knows EPSV: no fall back to PASV.
+  EXPECT_FALSE(client_.ExtendedPassiveRefused());
 
   client_.ChangeFolder("sub");
   client_.ListFolder(nullptr);
@@ -160,8 +160,15 @@ TEST_P(FtpInteropTest, AnAbortFromTheWorkHandlerEndsTheTransferAndKeepsTheSessio
   EXPECT_TRUE(client_.Connected());
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FtpInteropTest, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Passive" : "Active"; });
+INSTANTIATE_TEST_SUITE_P(Modes, FtpInteropTest, testing::Values(Mode::kActive, Mode::kPassive, Mode::kExtendedPassive),
+                         [](const testing::TestParamInfo<Mode>& info) {
+                           switch (info.param) {
+                             case Mode::kActive: return "Active";
+                             case Mode::kPassive: return "Passive";
+                             case Mode::kExtendedPassive: return "ExtendedPassive";
+                           }
+                           return "";
+                         });
 
 }  // namespace
 }  // namespace ftp_test

@@ -67,9 +67,10 @@ TEST(UnixListingLine, FillsEveryFieldFromRealLookingLines) {
       // Eight columns with a month in column 4: the owner is missing.
       {"drwxr-xr-x 2 ftp 512 Jan 01 12:00 pub", litDirectory, "pub", 512, 2, "", "ftp", "rwxr-xr-x", "",
        At(2024, 1, 1, 12, 0, 0, 999)},
-      // Eight columns with the size in column 4: owner and group stay, no name.
-      {"-rw-r--r-- 1 owner group 100 Jan 1 2020", litFile, "", 100, 1, "owner", "group", "rw-r--r--", "",
-       At(2020, 1, 1, 0, 0, 0, 999)},
+      // Eight columns with the size in column 4 and no year: the last column
+      // is the name, the date one of the last twelve months.
+      {"-rw-r--r-- 1 owner group 100 Aug 22  name.tar.gz", litFile, "name.tar.gz", 100, 1, "owner", "group",
+       "rw-r--r--", "", At(2023, 8, 22, 0, 0, 0, 999)},
       {"DRWXRWXRWX 12 A B 4096 sep 9 1999 Upper", litDirectory, "Upper", 4096, 12, "A", "B", "RWXRWXRWX", "",
        At(1999, 9, 9, 0, 0, 0, 999)},
       // Seconds in the time column leave the minute unread (0).
@@ -227,12 +228,17 @@ TEST(UnixListingLine, VaxListingsAreReadLikeUnix) {
   EXPECT_EQ(listing.Items(0).EntryName, "x");
 }
 
-TEST(UnixListingLine, ABadLineDropsTheEntriesBeforeItAndParsingGoesOn) {
+TEST(UnixListingLine, ABadLineIsSkippedAndCountedAndTheOthersStay) {
   const std::string good1 = "-rw-r--r-- 1 a b 5 Jan 1 2005 one";
   const std::string good2 = "-rw-r--r-- 1 a b 5 Jan 1 2005 two";
+  std::string far_date = "-rw-r--r-- 1 owner";
+  for (int i = 0; i < 30; ++i) far_date += " group";
+  far_date += " 5 Jan 1 2005 far";  // a date is looked for among the first 32 columns
   const std::vector<std::string> bad_lines = {
-      "-rw-r--r-- 1 a b 5 Foo 1 2005 month",       // not an English month abbreviation
+      far_date,
+      "-rw-r--r-- 1 a b 5 Foo 1 2005 month",       // not a month name
       "-rw-r--r-- 1 a b 5 January 1 2005 month",   // exactly three letters
+      "-rw-r--r-- 1 a b 5 13\xD4\xC2 1 2005 month",  // "13月"
       "-rw-r--r-- 1 a b 5 Jan 1",                  // seven columns
       "-rw-r--r-- 1 a b 5 Feb 30 2005 nodate",     // no such day
       "-rw-r--r-- 1 a b 5 Feb 0 2005 dayzero",
@@ -241,6 +247,12 @@ TEST(UnixListingLine, ABadLineDropsTheEntriesBeforeItAndParsingGoesOn) {
       "-rw-r--r-- 1 a b 5 Feb 1 10000 far",
       "-rw-r--r-- 1 a b 5 Feb 1 24:00 hour",
       "-rw-r--r-- 1 a b 5 Feb 1 12:60 minute",
+      "-rw-r--r-- 1 owner group 100 Jan 1 2020",   // a year and no name
+      "-rw-r--r-- 1 owner group 100 Jan 1 12:00",  // a time and no name
+      "crw-r----- 1 root kmem 1, 2 Jul 4 23:59 mem",  // a device
+      "brw-rw---- 1 root disk 8,   0 Jul 4 23:59 sda",
+      "-rw-r--r-- 1 a b 5 2021-02-30 10:00 noiso",  // no such day
+      "-rw-r--r-- 1 a b 5 2021-07-04 10:00",       // no name
       "total 24",                                  // only the first line may be a total
       "garbage",
       std::string("-rw-r--r-- 1 a b 5 J\0n 1 2005 nul", 33),
@@ -248,12 +260,42 @@ TEST(UnixListingLine, ABadLineDropsTheEntriesBeforeItAndParsingGoesOn) {
   for (const std::string& bad : bad_lines) {
     SCOPED_TRACE(bad);
     FixedListing listing(flfUnix);
-    listing.ParseListing({good1, bad, good2});
-    ASSERT_EQ(listing.Count(), 1);
-    EXPECT_EQ(listing.Items(0).EntryName, "two");
-
-    listing.ParseListing({good1, good2, bad});
+    for (const std::vector<std::string>& lines : {std::vector<std::string>{good1, bad, good2},
+                                                  std::vector<std::string>{good1, good2, bad},
+                                                  std::vector<std::string>{bad, good1, good2}}) {
+      listing.ParseListing(lines);
+      ASSERT_EQ(listing.Count(), 2);
+      EXPECT_EQ(listing.Items(0).EntryName, "one");
+      EXPECT_EQ(listing.Items(1).EntryName, "two");
+      // A first "total" line is the listing's own header: skipped, not counted.
+      const bool header = lines[0] == "total 24";
+      EXPECT_EQ(listing.SkippedLines(), header ? 0 : 1);
+    }
+    // A listing of nothing but unreadable lines is empty.
+    listing.ParseListing({bad, bad, bad});
     EXPECT_EQ(listing.Count(), 0);
+    EXPECT_EQ(listing.SkippedLines(), bad == "total 24" ? 2 : 3);
+  }
+}
+
+TEST(UnixListingLine, SkippedLinesAcrossBlocksLeaveEveryOtherEntryInPlace) {
+  // Entries live in blocks; a line that fails at a block's edge must not
+  // shift or lose the entries around it.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 1000; ++i) {
+    lines.push_back(i % 3 == 0 ? "garbage " + std::to_string(i)
+                               : "-rw-r--r-- 1 a b " + std::to_string(i) + " Jan 1 2005 f" + std::to_string(i));
+  }
+  FixedListing listing(flfUnix);
+  listing.ParseListing(lines);
+  EXPECT_EQ(listing.SkippedLines(), 334);
+  ASSERT_EQ(listing.Count(), 666);
+  int at = 0;
+  for (int i = 0; i < 1000; ++i) {
+    if (i % 3 == 0) continue;
+    EXPECT_EQ(listing.Items(at).EntryName, "f" + std::to_string(i));
+    EXPECT_EQ(listing.Items(at).RawLine, lines[static_cast<size_t>(i)]);
+    ++at;
   }
 }
 
@@ -333,6 +375,10 @@ TEST(DosListingLine, FillsNameSizeKindAndDate) {
       {"13-45-08  10:00AM                  100 bad date", litFile, "bad date", 100, 0},
       {"01-15-08  10:00AM                 big1 odd size", litFile, "odd size", 0, At(2008, 1, 15, 10, 0)},
       {"01-15-08", litFile, "", 0, At(2008, 1, 15)},
+      // Four-digit years.
+      {"07-04-2021  11:59PM       <DIR>          Reports", litDirectory, "Reports", 0, At(2021, 7, 4, 23, 59)},
+      {"07/04/1999  08:00             1,234 a b", litFile, "a b", 1234, At(1999, 7, 4, 8, 0)},
+      {"07-04-2021", litFile, "", 0, At(2021, 7, 4)},
       {"01-15-08  10:30AM       <DIR>          \xD6\xD0\xCE\xC4", litDirectory, "\xD6\xD0\xCE\xC4", 0,
        At(2008, 1, 15, 10, 30)},
       // Commas go before the size is read, and before "<DIR>" is looked for.
@@ -447,9 +493,20 @@ TEST(DetectFormat, RecognisesTheLayoutFromTheFirstLine) {
       {"total 24", true, flfUnix},
       {"TOTAL", true, flfUnix},
       {"Totally", true, flfUnix},
-      {"drwxrwxrwt 2 root root 512 Jan 1 2005 tmp", true, flfUnknown},  // sticky mark
-      {"-rwsr-xr-x 1 root root 512 Jan 1 2005 su", true, flfUnknown},   // set-user mark
-      {"prw-r--r-- 1 root root 0 Jan 1 2005 fifo", true, flfUnknown},
+      // The set-user, set-group and sticky marks; devices, pipes, sockets.
+      {"drwxrwxrwt 2 root root 512 Jan 1 2005 tmp", true, flfUnix},
+      {"drwxrwxrwT 2 root root 512 Jan 1 2005 tmp", true, flfUnix},
+      {"-rwsr-xr-x 1 root root 512 Jan 1 2005 su", true, flfUnix},
+      {"-rwSr-Sr-- 1 root root 512 Jan 1 2005 odd", true, flfUnix},
+      {"-rwxr-sr-x 1 root root 512 Jan 1 2005 sg", true, flfUnix},
+      {"prw-r--r-- 1 root root 0 Jan 1 2005 fifo", true, flfUnix},
+      {"crw-r----- 1 root kmem 1, 2 Jul 4 23:59 mem", true, flfUnix},
+      {"brw-rw---- 1 root disk 8, 0 Jul 4 23:59 sda", true, flfUnix},
+      {"srwxrwxrwx 1 root root 0 Jul 4 23:59 sock", true, flfUnix},
+      // ... only where ls writes them.
+      {"-rwtr-xr-x 1 root root 512 Jan 1 2005 t", true, flfUnknown},
+      {"-rwxr-xr-s 1 root root 512 Jan 1 2005 s", true, flfUnknown},
+      {"?rw-r--r-- 1 root root 512 Jan 1 2005 q", true, flfUnknown},
       {"-rw-r--r-", true, flfUnknown},
       {"Directory USER1:[FTP]  DSK:", true, flfVax},
       {"dsk:[users]", true, flfVax},
@@ -462,7 +519,25 @@ TEST(DetectFormat, RecognisesTheLayoutFromTheFirstLine) {
       {"01-15-08  10:30AM                1,234 file.txt", true, flfDos},
       {"01-15-08  10:30AM                   -1 minus", true, flfUnknown},
       {"01-15-08  10:30AM                 abcd name", true, flfUnknown},
-      {"01-15-08  10:30AM      1234567890123 big", true, flfUnknown},  // size reaches characters 25-30
+      // Where the fixed columns do not hold "<DIR>" or a size: four-digit
+      // years, 24-hour times, sizes reaching characters 25-30.
+      {"01-15-08  10:30AM      1234567890123 big", true, flfDos},
+      {"07-04-21  11:59PM            123456789 setup.iso", true, flfDos},
+      {"07-04-2021  11:59PM       <DIR>          Reports", true, flfDos},
+      {"07/04/2021  11:59pm               143712 9.inf", true, flfDos},
+      {"07-04-21  23:59       <DIR>          log", true, flfDos},
+      {"07-04-21  9:05                     12 a", true, flfDos},
+      // ... and still no DOS line without a time, a size and a name.
+      {"07-04-2021  11:59PM       <DIR>", true, flfUnknown},
+      {"07-04-2021  11:59PM       12,345", true, flfUnknown},
+      {"07-04-2021  11:59PM       -5 minus", true, flfUnknown},
+      {"07-04-2021  11:59PM       99999999999999999999 huge", true, flfUnknown},
+      {"07-04-2021  11:59PM       <DIRECTORY> x", true, flfUnknown},
+      {"07-04-2021  1159PM        <DIR> x", true, flfUnknown},
+      {"07-04-2021  11:5PM        <DIR> x", true, flfUnknown},
+      {"07-04-20211  11:59PM      <DIR> x", true, flfUnknown},
+      {"07-04-21x  11:59PM        <DIR> x", true, flfUnknown},
+      {"0a-04-21  11:59PM         <DIR> x", true, flfUnknown},
       {"01-15-08", true, flfUnknown},
       {"01.15.08  10:30AM       <DIR>          dots", true, flfUnknown},
       {"", true, flfUnknown},
@@ -473,6 +548,222 @@ TEST(DetectFormat, RecognisesTheLayoutFromTheFirstLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(listing.DetectFormat(c.line, c.details), c.expected);
+  }
+}
+
+// ---- listings as servers send them ----------------------------------------
+
+// One entry as a listing case expects it; group is checked only when given.
+struct Expected {
+  TFTPListItemType kind;
+  std::string name;
+  int64_t size;
+  double modified;
+  const char* group = nullptr;
+  const char* target = "";
+};
+
+struct ListingCase {
+  const char* what;
+  std::vector<std::string> lines;
+  TIdFTPListFormat format;  // what the first line is detected as
+  std::vector<Expected> entries;
+  int skipped = 0;
+};
+
+std::string G(const char* utf8) { return gbk(utf8); }
+
+// Every listing below is parsed by the layout its first line gives, on 15
+// June 2024: a "Jul 4 23:59" is of 2023, a "Mar 2 10:15" of 2024.
+const std::vector<ListingCase>& ListingCases() {
+  static const std::vector<ListingCase> cases = {
+      // ---- Windows and IIS servers ----
+      {"IIS, two-digit years",
+       {"01-15-08  10:30AM       <DIR>          Update Files", "01-15-08  10:30PM              1,234,567 setup.exe"},
+       flfDos,
+       {{litDirectory, "Update Files", 0, At(2008, 1, 15, 10, 30)},
+        {litFile, "setup.exe", 1234567, At(2008, 1, 15, 22, 30)}}},
+      {"IIS, a four-digit year on a later line",
+       {"07-04-21  11:59PM       <DIR>          Bin", "07-04-2021  11:59PM       <DIR>          Reports"},
+       flfDos,
+       {{litDirectory, "Bin", 0, At(2021, 7, 4, 23, 59)}, {litDirectory, "Reports", 0, At(2021, 7, 4, 23, 59)}}},
+      {"IIS, four-digit years from the first line",
+       {"07-04-2021  11:59PM       <DIR>          Reports", "07-04-2021  11:59PM               143712 9.inf",
+        "12-31-1999  01:00AM                    0 empty file.txt"},
+       flfDos,
+       {{litDirectory, "Reports", 0, At(2021, 7, 4, 23, 59)},
+        {litFile, "9.inf", 143712, At(2021, 7, 4, 23, 59)},
+        {litFile, "empty file.txt", 0, At(1999, 12, 31, 1, 0)}}},
+      {"IIS, 24-hour times",
+       {"07-04-21  23:59       <DIR>          log", "07-04-21  08:05                 1024 5.ini",
+        "07-04-2021  00:00       <DIR>          Bin"},
+       flfDos,
+       {{litDirectory, "log", 0, At(2021, 7, 4, 23, 59)},
+        {litFile, "5.ini", 1024, At(2021, 7, 4, 8, 5)},
+        {litDirectory, "Bin", 0, At(2021, 7, 4, 0, 0)}}},
+      {"IIS, a size of nine digits and more first",
+       {"07-04-21  11:59PM            123456789 setup.iso", "07-04-21  11:59PM        1,234,567,890 big.iso",
+        "07-04-21  11:59PM       <DIR>          Bin"},
+       flfDos,
+       {{litFile, "setup.iso", 123456789, At(2021, 7, 4, 23, 59)},
+        {litFile, "big.iso", 1234567890, At(2021, 7, 4, 23, 59)},
+        {litDirectory, "Bin", 0, At(2021, 7, 4, 23, 59)}}},
+      {"FileZilla Server and Serv-U in Unix layout",
+       {"drwxr-xr-x 1 ftp ftp              0 Jul 04 23:59 Bin",
+        "-rw-r--r-- 1 ftp ftp            52 Mar 02  2021 version.ini"},
+       flfUnix,
+       {{litDirectory, "Bin", 0, At(2023, 7, 4, 23, 59, 0, 999)},
+        {litFile, "version.ini", 52, At(2021, 3, 2, 0, 0, 0, 999)}}},
+      {"a group name with a space, as Windows servers give it",
+       {"-rw-r--r--   1 ftp  Domain Users   1024 Jul  4 23:59 9.inf",
+        "drwxr-xr-x   1 ftp  Domain   Admins  Group       0 Jul  4 23:59 log",
+        "-rw-r--r--   1 Domain Users   7 Jul  4 23:59 no owner"},
+       flfUnix,
+       {{litFile, "9.inf", 1024, At(2023, 7, 4, 23, 59, 0, 999), "Domain Users"},
+        {litDirectory, "log", 0, At(2023, 7, 4, 23, 59, 0, 999), "Domain Admins Group"},
+        {litFile, "no owner", 7, At(2023, 7, 4, 23, 59, 0, 999), "Users"}}},
+
+      // ---- Chinese and Japanese locales ----
+      {"months and days in GBK",
+       {G("-rw-r--r--   1 ftp  ftp   1024 3月  2 10:15 9.inf"), G("-rw-r--r--   1 ftp  ftp   1024 3月 2日 10:15 a.inf"),
+        G("drwxr-xr-x   2 ftp  ftp   4096 12月 31日  2020 旧版本"), G("-rw-r--r--   1 ftp  ftp      5 7月  4 23:59 b")},
+       flfUnix,
+       {{litFile, "9.inf", 1024, At(2024, 3, 2, 10, 15, 0, 999)},
+        {litFile, "a.inf", 1024, At(2024, 3, 2, 10, 15, 0, 999)},
+        {litDirectory, G("旧版本"), 4096, At(2020, 12, 31, 0, 0, 0, 999)},
+        {litFile, "b", 5, At(2023, 7, 4, 23, 59, 0, 999)}}},
+      {"months and days in UTF-8, from a Linux server in a Chinese locale",
+       {"total 12", "-rw-r--r--   1 ftp  ftp   1024 3月  2 10:15 9.inf",
+        "-rw-r--r--   1 ftp  ftp   1024 03月 02日 10:15 a.inf", "drwxr-xr-x   2 ftp  ftp   4096 12月 31  2020 old"},
+       flfUnix,
+       {{litFile, "9.inf", 1024, At(2024, 3, 2, 10, 15, 0, 999)},
+        {litFile, "a.inf", 1024, At(2024, 3, 2, 10, 15, 0, 999)},
+        {litDirectory, "old", 4096, At(2020, 12, 31, 0, 0, 0, 999)}}},
+      {"a Chinese month with the owner or the group missing",
+       {G("drwxr-xr-x 2 ftp 512 1月 01 12:00 pub"), "-rw-r--r-- 1 512 3月 2日 10:15 both missing"},
+       flfUnix,
+       {{litDirectory, "pub", 512, At(2024, 1, 1, 12, 0, 0, 999), "ftp"},
+        {litFile, "both missing", 512, At(2024, 3, 2, 10, 15, 0, 999), ""}}},
+
+      // ---- other Unix forms ----
+      {"ISO dates (ls --time-style=long-iso and full-iso)",
+       {"-rw-r--r--   1 ftp  ftp   1024 2021-07-04 23:59 9.inf",
+        "drwxr-xr-x   2 ftp  ftp   4096 2021-07-04 23:59:07.123456789 +0800 log",
+        "lrwxrwxrwx   1 ftp  ftp      7 2021-07-04 23:59 current -> Bin/a.dll",
+        "-rw-r--r--   1 ftp  1024 2021-07-04 23:59 no owner"},
+       flfUnix,
+       {{litFile, "9.inf", 1024, At(2021, 7, 4, 23, 59, 0, 999)},
+        {litDirectory, "log", 4096, At(2021, 7, 4, 23, 59, 0, 999)},
+        {litSymbolicLink, "current", 7, At(2021, 7, 4, 23, 59, 0, 999), nullptr, "Bin/a.dll"},
+        {litFile, "no owner", 1024, At(2021, 7, 4, 23, 59, 0, 999), "ftp"}}},
+      {"a sticky folder first",
+       {"drwxrwxrwt  2 ftp ftp 4096 Jul  4 23:59 log", "-rw-r--r--  1 ftp ftp 10 Jul  4 23:59 a"},
+       flfUnix,
+       {{litDirectory, "log", 4096, At(2023, 7, 4, 23, 59, 0, 999)}, {litFile, "a", 10, At(2023, 7, 4, 23, 59, 0, 999)}}},
+      {"set-user and set-group marks first",
+       {"-rwSr-Sr--  1 ftp ftp 10 Jan  2  2020 tool", "drwxr-sr-x  2 ftp ftp 4096 Jan  2  2020 shared"},
+       flfUnix,
+       {{litFile, "tool", 10, At(2020, 1, 2, 0, 0, 0, 999)}, {litDirectory, "shared", 4096, At(2020, 1, 2, 0, 0, 0, 999)}}},
+      {"device lines are skipped",
+       {"-rw-r--r--   1 ftp  ftp   1024 Jul  4 23:59 a", "crw-r-----   1 root kmem 1, 2 Jul  4 23:59 mem",
+        "brw-rw----   1 root disk 8,   0 Jul  4 23:59 sda", "-rw-r--r--   1 ftp  ftp   2048 Jul  4 23:59 b"},
+       flfUnix,
+       {{litFile, "a", 1024, At(2023, 7, 4, 23, 59, 0, 999)}, {litFile, "b", 2048, At(2023, 7, 4, 23, 59, 0, 999)}},
+       2},
+      {"a device line first",
+       {"crw-r-----   1 root kmem 1, 2 Jul  4 23:59 mem", "-rw-r--r--   1 ftp  ftp   1024 Jul  4 23:59 a"},
+       flfUnix,
+       {{litFile, "a", 1024, At(2023, 7, 4, 23, 59, 0, 999)}},
+       1},
+      {"a missing year column",
+       {"-rw-r--r--   1 owner group 80284 Aug 22  name.tar.gz", "-rw-r--r--   1 owner group 80284 Jan 22  older.tar.gz",
+        "-rw-r--r--   1 owner group 80284 Aug 22 2021", "-rw-r--r--   1 owner group 80284 Aug 22 10:00"},
+       flfUnix,
+       {{litFile, "name.tar.gz", 80284, At(2023, 8, 22, 0, 0, 0, 999), "group"},
+        {litFile, "older.tar.gz", 80284, At(2024, 1, 22, 0, 0, 0, 999), "group"}},
+       2},
+      {"lines that cannot be read cost only themselves",
+       {"-rw-r--r-- 1 a b 5 Jan 1 2005 one", "-rw-r--r-- 1 a b 5 Foo 1 2005 bad month", "garbage",
+        "-rw-r--r-- 1 a b 5 Feb 30 2005 bad day", "-rw-r--r-- 1 a b 5 Jan 1 2005 two"},
+       flfUnix,
+       {{litFile, "one", 5, At(2005, 1, 1, 0, 0, 0, 999)}, {litFile, "two", 5, At(2005, 1, 1, 0, 0, 0, 999)}},
+       3},
+      {"no line reads: an empty listing",
+       {"-rw-r--r-- 1 a b 5 Foo 1 2005 x", "crw-r----- 1 root kmem 1, 2 Jul 4 23:59 mem", "total 3"},
+       flfUnix,
+       {},
+       3},
+      {"a layout the parser does not know", {"Volume Unit Referred Ext Used Recfm", "SYS001 3390 2021/07/04 1 1 FB"},
+       flfUnknown, {}, 2},
+
+      // ---- listings in the layouts of the servers the product meets ----
+      {"vsftpd (numeric owners, days with a leading zero)",
+       {"drwxr-xr-x    2 0        0            4096 Jul 04 23:59 Bin",
+        "drwxr-xr-x    2 0        0            4096 Jan 12  2019 log",
+        "-rw-r--r--    1 0        0              52 Mar 05 14:30 version.ini",
+        "lrwxrwxrwx    1 0        0              11 Mar 05 14:30 latest -> Bin/a.dll"},
+       flfUnix,
+       {{litDirectory, "Bin", 4096, At(2023, 7, 4, 23, 59, 0, 999), "0"},
+        {litDirectory, "log", 4096, At(2019, 1, 12, 0, 0, 0, 999), "0"},
+        {litFile, "version.ini", 52, At(2024, 3, 5, 14, 30, 0, 999), "0"},
+        {litSymbolicLink, "latest", 11, At(2024, 3, 5, 14, 30, 0, 999), "0", "Bin/a.dll"}}},
+      {"proftpd",
+       {"drwxr-xr-x   2 ftp      ftp          4096 Jul  4 23:59 Bin",
+        "-rw-r--r--   1 ftp      ftp            52 Mar  5 14:30 version.ini",
+        "-rw-r--r--   1 ftp      ftp      123456789012 Jan 12  2019 huge.bin"},
+       flfUnix,
+       {{litDirectory, "Bin", 4096, At(2023, 7, 4, 23, 59, 0, 999), "ftp"},
+        {litFile, "version.ini", 52, At(2024, 3, 5, 14, 30, 0, 999), "ftp"},
+        {litFile, "huge.bin", 123456789012, At(2019, 1, 12, 0, 0, 0, 999), "ftp"}}},
+      {"pure-ftpd (with . and ..)",
+       {"drwxr-xr-x    4 1000       1000             4096 Jul  4 23:59 .",
+        "drwxr-xr-x    3 0          0                4096 Jan 12  2019 ..",
+        "drwxr-xr-x    2 1000       1000             4096 Jul  4 23:59 Bin",
+        "-rw-r--r--    1 1000       1000               52 Mar  5 14:30 version.ini"},
+       flfUnix,
+       {{litDirectory, ".", 4096, At(2023, 7, 4, 23, 59, 0, 999), "1000"},
+        {litDirectory, "..", 4096, At(2019, 1, 12, 0, 0, 0, 999), "0"},
+        {litDirectory, "Bin", 4096, At(2023, 7, 4, 23, 59, 0, 999), "1000"},
+        {litFile, "version.ini", 52, At(2024, 3, 5, 14, 30, 0, 999), "1000"}}},
+      {"pyftpdlib",
+       {"drwxr-xr-x   2 root     root         4096 Dec 11 14:01 log",
+        "-rw-r--r--   1 root     root            3 Jan 12  2019 version.ini",
+        G("-rw-r--r--   1 root     root           24 Jun 15 08:59 更新说明.txt")},
+       flfUnix,
+       {{litDirectory, "log", 4096, At(2023, 12, 11, 14, 1, 0, 999), "root"},
+        {litFile, "version.ini", 3, At(2019, 1, 12, 0, 0, 0, 999), "root"},
+        {litFile, G("更新说明.txt"), 24, At(2024, 6, 15, 8, 59, 0, 999), "root"}}},
+  };
+  return cases;
+}
+
+// A helper, so that an ASSERT ends one case and not the whole table.
+void CheckListingCase(const ListingCase& c) {
+  FixedListing listing(flfNone, At(2024, 6, 15, 9, 0));
+  listing.DetectedFormat = listing.DetectFormat(c.lines.front(), true);
+  ASSERT_EQ(listing.DetectedFormat, c.format);
+  listing.ParseListing(c.lines);
+  EXPECT_EQ(listing.SkippedLines(), c.skipped);
+  ASSERT_EQ(listing.Count(), static_cast<int>(c.entries.size()));
+  for (size_t i = 0; i < c.entries.size(); ++i) {
+    const Expected& want = c.entries[i];
+    const TIdFTPListItem& got = listing.Items(static_cast<int>(i));
+    SCOPED_TRACE(got.RawLine);
+    EXPECT_EQ(got.EntryKind, want.kind);
+    EXPECT_EQ(got.EntryName, want.name);
+    EXPECT_EQ(got.EntrySize, want.size);
+    EXPECT_DOUBLE_EQ(got.ModifiedAt, want.modified);
+    EXPECT_EQ(got.LinkTarget, want.target);
+    if (want.group != nullptr) {
+      EXPECT_EQ(got.GroupText, want.group);
+    }
+  }
+}
+
+TEST(Listing, EachServersListingGivesItsEntries) {
+  for (const ListingCase& c : ListingCases()) {
+    SCOPED_TRACE(c.what);
+    CheckListingCase(c);
   }
 }
 
@@ -517,15 +808,18 @@ TEST(ParseListing, CustomLayoutGoesThroughTheHandler) {
   FixedListing listing(flfCustom);
   listing.ParseListing({"a", "b"});
   EXPECT_EQ(listing.Count(), 0) << "no handler: every line fails";
+  EXPECT_EQ(listing.SkippedLines(), 2);
 
   listing.OnParseCustomListFormat = [](TIdFTPListItem& item) {
     if (item.RawLine == "boom") throw std::runtime_error("handler failed");
     item.EntryName = "<" + item.RawLine + ">";
   };
   listing.ParseListing({"a", "boom", "b", "c"});
-  ASSERT_EQ(listing.Count(), 2);
-  EXPECT_EQ(listing.Items(0).EntryName, "<b>");
-  EXPECT_EQ(listing.Items(1).EntryName, "<c>");
+  ASSERT_EQ(listing.Count(), 3);
+  EXPECT_EQ(listing.Items(0).EntryName, "<a>");
+  EXPECT_EQ(listing.Items(1).EntryName, "<b>");
+  EXPECT_EQ(listing.Items(2).EntryName, "<c>");
+  EXPECT_EQ(listing.SkippedLines(), 1);
 }
 
 TEST(ParseListing, DescendantsMayOverrideDetectionAndCustomParsing) {

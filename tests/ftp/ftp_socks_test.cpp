@@ -1,12 +1,12 @@
-// An FTP session through a real SOCKS 5 server (microsocks, with a user
-// name and password) to pyftpdlib, both on loopback: login, a listing and a
-// byte-exact download in passive mode. The passive data connection goes
-// straight to the server.
+// An FTP session through a SOCKS proxy to pyftpdlib, all on loopback: a real
+// SOCKS 5 server (microsocks, with a user name and password), and a SOCKS 4A
+// relay that reports what it was asked for. Login, listings and byte-exact
+// downloads in passive mode; the passive data connections go through the
+// proxy too, to the host the control connection asked it for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,16 +14,28 @@
 #include "net/io_handler.h"
 #include "platform/stream.h"
 #include "support/pyftpd.h"
+#include "support/relay_proxies.h"
 #include "support/socks_servers.h"
 #include "support/test_util.h"
 
 namespace {
 
-std::string RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
-  return bytes;
+using test_support::RandomBytes;
+
+// A client for the server whose connections go through the SOCKS proxy
+// that socks describes; it holds its socket handler until it disconnects.
+std::unique_ptr<ftp::TIdFTP> ClientThrough(const net::TIdSocksInfo& socks, const test_support::PyFtpd& server) {
+  auto client = std::make_unique<ftp::TIdFTP>();
+  auto handler = std::make_unique<net::TIdIOHandlerSocket>();
+  handler->SocksInfo().CopyValuesFrom(socks);
+  client->SetIOHandler(std::move(handler));
+  client->Host = server.Address();
+  client->Port = server.Port();
+  client->Username = server.User();
+  client->Password = server.Password();
+  client->Passive = true;
+  client->IdleLimit = 30000;
+  return client;
 }
 
 TEST(FtpSocks, PassiveSessionThroughMicrosocks) {
@@ -34,26 +46,20 @@ TEST(FtpSocks, PassiveSessionThroughMicrosocks) {
   test_support::PyFtpd server({.root = root.Path()});
   test_support::Microsocks proxy({.user = "anna", .password = "secret"});
 
-  ftp::TIdFTP client;
-  auto handler = std::make_unique<net::TIdIOHandlerSocket>();
-  net::TIdIOHandlerSocket* socket_handler = handler.get();
-  net::TIdSocksInfo& socks = handler->SocksInfo();
+  net::TIdSocksInfo socks;
   socks.Version = net::svSocks5;
   socks.Authentication = net::saUsernamePassword;
   socks.Host = proxy.Address();
   socks.Port = proxy.Port();
   socks.Username = "anna";
   socks.Password = "secret";
-  client.SetIOHandler(std::move(handler));
-  client.Host = server.Address();
-  client.Port = server.Port();
-  client.Username = server.User();
-  client.Password = server.Password();
-  client.Passive = true;
-  client.IdleLimit = 30000;
+  const std::unique_ptr<ftp::TIdFTP> session = ClientThrough(socks, server);
+  ftp::TIdFTP& client = *session;
 
   client.Connect(true, -1);
   // The control connection's socket goes to the proxy, not the server.
+  auto* socket_handler = dynamic_cast<net::TIdIOHandlerSocket*>(client.IOHandler());
+  ASSERT_NE(socket_handler, nullptr);
   ASSERT_NE(socket_handler->SocketBinding(), nullptr);
   EXPECT_EQ(socket_handler->SocketBinding()->RemotePort(), proxy.Port());
   EXPECT_EQ(client.LoginReply().NumericCode(), 230);
@@ -82,6 +88,41 @@ TEST(FtpSocks, PassiveSessionThroughMicrosocks) {
   client.Download("version.ini", version);
   EXPECT_EQ(version.Data(), "[kvdatacont]\r\nclient_version=7\r\n");
   client.SignOff();
+}
+
+TEST(FtpSocks, DataConnectionsAskTheProxyForTheControlConnectionsHost) {
+  test_support::TempDir root;
+  const std::string content = RandomBytes(1024 * 1024 + 3, 12);
+  test_support::WriteFile(root.File("update.bin"), content);
+  test_support::PyFtpd server({.root = root.Path(), .address = "127.0.16.3"});
+  test_support::Socks4Relay proxy({.address = "127.0.16.4", .user = "anna"});
+
+  net::TIdSocksInfo socks;
+  socks.Version = net::svSocks4A;
+  socks.Host = proxy.Address();
+  socks.Port = proxy.Port();
+  socks.Username = "anna";
+  const std::unique_ptr<ftp::TIdFTP> session = ClientThrough(socks, server);
+  ftp::TIdFTP& client = *session;
+  client.ExtendedPassive = true;
+  client.Connect(true, -1);
+
+  std::vector<std::string> names;
+  client.ListFolder(&names, "", false);
+  EXPECT_EQ(names, (std::vector<std::string>{"update.bin"}));
+  platform::MemoryStream downloaded;
+  client.Download("update.bin", downloaded);
+  EXPECT_TRUE(downloaded.Data() == content) << "got " << downloaded.Data().size() << " bytes";
+  client.SignOff();
+
+  // The control connection, then one connection a transfer, each by name.
+  const std::vector<std::string> requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0], "CONNECT 4A 127.0.16.3 " + std::to_string(server.Port()) + " anna");
+  for (size_t i = 1; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].rfind("CONNECT 4A 127.0.16.3 ", 0), 0u) << requests[i];
+    EXPECT_NE(requests[i], requests[0]);
+  }
 }
 
 }  // namespace

@@ -34,10 +34,19 @@ def loopback(text):
     return text
 
 
+def private(text):
+    if not ipaddress.ip_address(text).is_private:
+        raise argparse.ArgumentTypeError("only private addresses are served")
+    return text
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", required=True, help="folder to serve")
-    parser.add_argument("--address", type=loopback, default="127.0.0.1", help="loopback address to listen on")
+    parser.add_argument("--address", default="127.0.0.1", help="loopback address to listen on")
+    parser.add_argument("--in-namespace", action="store_true",
+                        help="the server runs in a network namespace that the test made: --address may be any "
+                             "private address there")
     parser.add_argument("--port", type=int, default=0, help="port to listen on; 0 picks a free one")
     parser.add_argument("--user", default="user", help="login name")
     parser.add_argument("--password", default="password", help="login password")
@@ -46,8 +55,19 @@ def main():
                         help="ports for passive data connections (default: any free port)")
     parser.add_argument("--refuse-size", action="store_true",
                         help="answer every SIZE with 550, as a server that does not report sizes")
+    parser.add_argument("--permit-foreign", action="store_true",
+                        help="let PORT name an address other than the client's, as behind a router that "
+                             "masquerades (the server then tries to connect there)")
+    parser.add_argument("--tls-cert", default=None, metavar="PEM",
+                        help="explicit TLS (RFC 4217) with this certificate, required on control and data connections")
+    parser.add_argument("--tls-key", default=None, metavar="PEM", help="the certificate's private key")
+    parser.add_argument("--tls12", action="store_true", help="offer TLS 1.2 at most")
     parser.add_argument("--verbose", action="store_true", help="log every command and reply to stderr")
     args = parser.parse_args()
+    try:
+        (private if args.in_namespace else loopback)(args.address)
+    except argparse.ArgumentTypeError as error:
+        parser.error("--address: %s" % error)
 
     logging.basicConfig(level=logging.DEBUG if args.verbose else logging.ERROR, stream=sys.stderr)
     logging.getLogger("pyftpdlib").setLevel(logging.DEBUG if args.verbose else logging.ERROR)
@@ -55,7 +75,19 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm=args.perm)
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        from OpenSSL import SSL
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+        base.certfile = args.tls_cert
+        base.keyfile = args.tls_key
+        base.tls_control_required = True
+        base.tls_data_required = True
+        if args.tls12:
+            base.ssl_options |= SSL.OP_NO_TLSv1_3
+
+    class Handler(base):
         if args.refuse_size:
             def ftp_SIZE(self, path):
                 self.respond("550 SIZE not available.")
@@ -65,8 +97,9 @@ def main():
     Handler.passive_ports = args.passive_ports
     # Active mode: pyftpdlib connects back only to the address the control
     # connection comes from, which on loopback is what PORT names. Data ports
-    # above 1023 are allowed by default; foreign addresses stay refused.
-    Handler.permit_foreign_addresses = False
+    # above 1023 are allowed by default; foreign addresses stay refused unless
+    # --permit-foreign.
+    Handler.permit_foreign_addresses = args.permit_foreign
 
     server = FTPServer((args.address, args.port), Handler)
     print("PORT %d" % server.socket.getsockname()[1], flush=True)

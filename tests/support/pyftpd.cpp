@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -66,29 +67,47 @@ void PyFtpd::Start() {
                    std::to_string(options_.passive_high ? options_.passive_high : options_.passive_low));
   }
   if (options_.refuse_size) args.push_back("--refuse-size");
+  if (!options_.network_namespace.empty()) args.push_back("--in-namespace");
+  if (options_.permit_foreign) args.push_back("--permit-foreign");
   if (options_.verbose) args.push_back("--verbose");
+  if (!options_.tls_cert.empty()) {
+    args.insert(args.end(), {"--tls-cert", options_.tls_cert, "--tls-key", options_.tls_key});
+    if (options_.tls12) args.push_back("--tls12");
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  int namespace_fd = -1;
+  if (!options_.network_namespace.empty()) {
+    const std::string path = "/run/netns/" + options_.network_namespace;
+    namespace_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (namespace_fd < 0) throw std::runtime_error("no network namespace " + path);
+  }
   int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    if (namespace_fd >= 0) close(namespace_fd);
+    throw std::runtime_error("pipe failed");
+  }
   const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(pipe_fds[0]);
     close(pipe_fds[1]);
+    if (namespace_fd >= 0) close(namespace_fd);
     throw std::runtime_error("fork failed");
   }
   if (pid == 0) {
     // Only async-signal-safe calls until exec: the test process has threads.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
+    if (namespace_fd >= 0 && setns(namespace_fd, CLONE_NEWNET) != 0) _exit(126);
     dup2(pipe_fds[1], STDOUT_FILENO);
     execv(kPython, argv.data());
     _exit(127);
   }
   pid_ = pid;
+  if (namespace_fd >= 0) close(namespace_fd);
   close(pipe_fds[1]);
   output_ = pipe_fds[0];
 
@@ -110,6 +129,9 @@ void PyFtpd::Start() {
   if (said.compare(0, 5, "PORT ") != 0) throw std::runtime_error("ftp_server.py said: " + said);
   port_ = static_cast<uint16_t>(std::stoi(said.substr(5)));
 
+  // In a namespace of its own the server cannot be reached from here; it
+  // reports its port only once it listens.
+  if (!options_.network_namespace.empty()) return;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
   if (!WaitUntil([this] { return Accepts(options_.address, port_); }, left)) {
     throw std::runtime_error("ftp_server.py does not accept connections");

@@ -30,7 +30,14 @@ struct PyFtpdOptions {
   uint16_t passive_low = 0;          // passive port range; 0: any free port
   uint16_t passive_high = 0;
   bool refuse_size = false;          // answer every SIZE with 550
+  // Run inside this network namespace (a name under /run/netns that the
+  // test made); address may then be a private address there.
+  std::string network_namespace = {};
+  bool permit_foreign = false;       // let PORT name another host than the client's
   bool verbose = false;              // log the server's commands and replies to stderr
+  std::string tls_cert = "";         // explicit TLS required, with this certificate (PEM) ...
+  std::string tls_key = "";          // ... and its key
+  bool tls12 = false;                // TLS 1.2 at most
 };
 
 class PyFtpd {

@@ -126,6 +126,12 @@ Peer::Step Peer::Pasv(PasvOptions options) {
   return step;
 }
 
+Peer::Step Peer::Epsv(PasvOptions options) {
+  Step step = Make(Step::Kind::kEpsv);
+  step.pasv = std::move(options);
+  return step;
+}
+
 Peer::Step Peer::ExpectPort(const std::string& reply) {
   return Make(Step::Kind::kExpectPort, reply.empty() ? std::string() : reply + "\r\n");
 }
@@ -461,20 +467,27 @@ void ScriptedFtpPeer::RunStep(const Step& step) {
       }
       SendAll(control_, step.text, false);
       return;
-    case Kind::kPasv: {
-      if (!expect_line("PASV")) return;
-      if (line != "PASV") {
-        Fail("expected \"PASV\", got \"" + line + "\"");
+    case Kind::kPasv:
+    case Kind::kEpsv: {
+      const char* command = step.kind == Kind::kPasv ? "PASV" : "EPSV";
+      if (!expect_line(command)) return;
+      if (line != command) {
+        Fail(std::string("expected \"") + command + "\", got \"" + line + "\"");
         return;
       }
       CloseFd(pasv_listener_);
       uint16_t port = 0;
       pasv_listener_ = ListenOn(address_, port);
-      const std::string named_address = step.pasv.name_address.empty() ? address_ : step.pasv.name_address;
       const uint16_t named_port = step.pasv.name_port >= 0 ? static_cast<uint16_t>(step.pasv.name_port) : port;
-      const std::string numbers = HostPortText(named_address, named_port);
-      const std::string reply = step.pasv.parentheses ? "227 Entering Passive Mode (" + numbers + ").\r\n"
-                                                      : "227 Entering Passive Mode " + numbers + "\r\n";
+      std::string reply;
+      if (step.kind == Kind::kEpsv) {
+        reply = "229 Entering Extended Passive Mode (|||" + std::to_string(named_port) + "|)\r\n";
+      } else {
+        const std::string named_address = step.pasv.name_address.empty() ? address_ : step.pasv.name_address;
+        const std::string numbers = HostPortText(named_address, named_port);
+        reply = step.pasv.parentheses ? "227 Entering Passive Mode (" + numbers + ").\r\n"
+                                      : "227 Entering Passive Mode " + numbers + "\r\n";
+      }
       SendAll(control_, reply, false);
       return;
     }

@@ -27,7 +27,7 @@
 // - After the last step the peer goes on recording lines (QUIT, ABOR, ...)
 //   until the client closes the control connection or the peer is stopped.
 // - Data steps work on the current data connection. When there is none yet,
-//   the first data step accepts one on the PASV listener or connects to the
+//   the first data step accepts one on the PASV or EPSV listener or connects to the
 //   address of the last PORT line. A data connection that no step closes
 //   stays open without sending: that is how a data connection stalls.
 // - Every blocking wait inside the peer ends after the step time-out (30 s by
@@ -66,6 +66,7 @@ class ScriptedFtpPeer {
       kExpectPrefix,
       kSend,
       kPasv,
+      kEpsv,
       kExpectPort,
       kConnectData,
       kAcceptData,
@@ -112,6 +113,10 @@ class ScriptedFtpPeer {
   // Waits for "PASV", opens a data listener on the peer's address and
   // replies "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)".
   static Step Pasv(PasvOptions options = {});
+  // Waits for "EPSV", opens a data listener on the peer's address and
+  // replies "229 Entering Extended Passive Mode (|||port|)" (the options'
+  // name_port instead of the listener's when set; name_address is unused).
+  static Step Epsv(PasvOptions options = {});
   // Waits for a line "PORT h1,h2,h3,h4,p1,p2", keeps the address and answers
   // with reply; an empty reply sends nothing, so that a later step can answer
   // (a malformed or non-loopback PORT line is an Error()).

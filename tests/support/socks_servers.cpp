@@ -81,6 +81,12 @@ void SocksServerProcess::Start(const std::string& name, const std::string& addre
   throw std::runtime_error(name + " did not start: " + Output());
 }
 
+void SocksServerProcess::StartOnPort(const std::string& name, const std::string& address, uint16_t port,
+                                     std::vector<std::string> argv) {
+  address_ = address;
+  if (!Launch(std::move(argv), port)) throw std::runtime_error(name + " did not start: " + Output());
+}
+
 bool SocksServerProcess::Launch(std::vector<std::string> args, uint16_t port) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());

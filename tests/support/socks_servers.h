@@ -43,6 +43,9 @@ class SocksServerProcess {
   // process takes one first. Raises std::runtime_error when it never does.
   void Start(const std::string& name, const std::string& address,
              const std::function<std::vector<std::string>(uint16_t port)>& make_argv);
+  // The same on a port the caller chose (port 21 for the updater's own
+  // end-to-end runs), tried once.
+  void StartOnPort(const std::string& name, const std::string& address, uint16_t port, std::vector<std::string> argv);
   // Terminates the process group and waits for the server.
   void Stop();
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -29,6 +31,9 @@ class TempDir {
 // it held. The checks are a few milliseconds apart.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// size bytes of a fixed pseudo-random sequence: the same seed, the same bytes.
+std::string RandomBytes(size_t size, uint32_t seed);
 
 // The whole file as bytes; raises std::runtime_error when it cannot be read.
 std::string ReadFile(const std::string& path);
