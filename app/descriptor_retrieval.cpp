@@ -37,6 +37,12 @@ void TForm1::BitBtn2Click() {
     }
   }
 
+  // A signed release brings its verified descriptors along.
+  if (signed_release_) {
+    StoreSignedDescriptors();
+    return;
+  }
+
   if (FTPClient.Connected()) {
     FTPClient.ChangeFolder(ProductDir + "log/");
     ListRemoteFiles();

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/built_in_key.h"
 #include "app/texts.h"
 #include "app/tls_settings.h"
 #include "platform/atomic_file.h"
@@ -44,7 +45,11 @@ std::string ErrorBoxMessage(const std::string& message) {
 TForm1::TForm1(platform::MainWindow& window) : TForm1(window, FolderOf(platform::ExecutablePath())) {}
 
 TForm1::TForm1(platform::MainWindow& window, std::string exe_dir)
-    : Title(TitleOf(platform::ExecutablePath())), ExeDir(std::move(exe_dir)), Clock(&platform::Now), window_(window) {
+    : Title(TitleOf(platform::ExecutablePath())),
+      ExeDir(std::move(exe_dir)),
+      Clock(&platform::Now),
+      BuiltInPublicKey(BuiltInReleaseKey()),
+      window_(window) {
   FTPClient.ReadTimeout = 0;
   FTPClient.RecvBufferSize = 8192;
   FTPClient.SendBufferSize = 4096;

@@ -7,15 +7,18 @@
 //   file_list.cpp           Button4Click, FileListHasName
 //   download.cpp            Button2Click
 //   progress_display.cpp    FTPClientWorkBegin, FTPClientWork, FTPClientWorkEnd
+//   signed_update.cpp       the signed release's checks inside the steps above
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/connection_settings.h"
+#include "app/release_verifier.h"
 #include "app/shell_list_view.h"
 #include "app/window_pending_input.h"
 #include "ftp/ftp_client.h"
@@ -92,6 +95,11 @@ class TForm1 : public platform::WindowEvents {
   // tests put a clock of their own here.
   double (*Clock)() = nullptr;
 
+  // The release key built into the program (minisign's "RW..." text from the
+  // build option UPDATER_PUBLIC_KEY), empty for none. With a key (this one,
+  // or else public_key of updateset.inf) every update must be signed by it.
+  std::string BuiltInPublicKey;
+
   ftp::TIdFTP FTPClient;
   net::TIdAntiFreeze IdAntiFreeze1;
   std::vector<TRemoteRow> lvRemote;
@@ -106,6 +114,31 @@ class TForm1 : public platform::WindowEvents {
   // Removes the temporary files that writers of an earlier run, killed
   // mid-write, left in the program's folders.
   void RemoveLeftovers();
+
+  // Signed updates (signed_update.cpp). The key in force: the built-in one,
+  // else the settings file's; nullopt for none; EReleaseRefused for a key
+  // that is set but not a minisign key.
+  std::optional<minisign::PublicKey> ReleaseKey(settings::TIniFile& settings_file) const;
+  // Fetches and verifies the signed release (version file and descriptors)
+  // before the check touches anything; raises EReleaseRefused.
+  void VerifySignedRelease(const minisign::PublicKey& key, settings::TIniFile& settings_file, int32_t local_version);
+  // The verified version file in place of the download of the check.
+  void StoreSignedVersionFile();
+  // The verified descriptors in place of their downloads; their rows give
+  // signed_files_.
+  void StoreSignedDescriptors();
+  // Status message and buttons after a refusal.
+  void ShowRefusal(const EReleaseRefused& refusal);
+  // Fetches a row's file; with a signed release, verified as it arrives and
+  // removed when it is not the signed file.
+  void FetchRowFile(const std::string& row_name, const std::string& type, const std::string& remote,
+                    const std::string& local);
+  // After a signed download in which every ticked row completed: records
+  // the release (raises EIniFileException when it cannot be written).
+  void RecordSignedRelease();
+
+  std::optional<VerifiedRelease> signed_release_;
+  SignedFiles signed_files_;
 
   platform::MainWindow& window_;
   WindowPendingInput window_input_{window_};

@@ -39,6 +39,14 @@ extern const Text kCheckFailed;      // 不能连接服务器，检测升级文�
 extern const Text kUpToDate;         // 已是最新版本！没有升级文件!
 extern const Text kDownloading;      // 正在下载升级文件...
 extern const Text kReady;            // 就绪...
+extern const Text kRefusedKeyInvalid;        // 升级公钥设置无效，已拒绝升级!
+extern const Text kRefusedSignatureMissing;  // 服务器上缺少升级签名，已拒绝升级!
+extern const Text kRefusedSignatureInvalid;  // 升级签名无效，已拒绝升级!
+extern const Text kRefusedOtherKey;          // 升级签名来自其他密钥，已拒绝升级!
+extern const Text kRefusedExpired;           // 服务器上的升级信息已过期，已拒绝升级!
+extern const Text kRefusedOlderRelease;      // 服务器上的版本低于已安装的版本，已拒绝升级!
+extern const Text kRefusedFileMissing;       // 服务器上的升级文件不完整，已拒绝升级!
+extern const Text kSignedDownloadFailed;     // 有文件下载失败或未通过校验，未安装任何文件!
 extern const Text kDownloadIncomplete;   // 下载未完成：有文件下载失败，请重新检测!
 extern const Text kDownloadWriteFailed;  // 下载失败：无法写入本地文件，请检查磁盘空间后重新检测!
 extern const Text kSettingsRefused;     // 连接设置有误，检测升级文件失败!

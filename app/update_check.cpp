@@ -51,6 +51,10 @@ void TForm1::Button1Click() {
     window_.SetText(Control::CurrentDirEdit, ProductDir);
 
     FTPClient.ChangeFolder(ProductDir);
+    signed_release_.reset();
+    if (const std::optional<minisign::PublicKey> key = ReleaseKey(settings_file)) {
+      VerifySignedRelease(*key, settings_file, local_version);
+    }
     std::vector<std::string> names;
     ListServerFolders(names);
     for (const std::string& name : names) {
@@ -61,13 +65,20 @@ void TForm1::Button1Click() {
     }
 
     if (platform::FileExists(ExeDir + "version.ini")) platform::DeleteFile(ExeDir + "version.ini");
-    FTPClient.Download(ProductDir + "version.ini", ExeDir + "version.ini", false, false);
+    if (signed_release_) {
+      StoreSignedVersionFile();
+    } else {
+      FTPClient.Download(ProductDir + "version.ini", ExeDir + "version.ini", false, false);
+    }
     settings::TIniFile version_file(ExeDir + "Version.ini");
     const int32_t offered_version = version_file.ReadIntegerValue(texts::kSettingsSection, "client_version", 1);
     window_.SetText(Control::Label10, std::to_string(offered_version));
 
     BitBtn2Click();
     Button4Click();
+  } catch (const EReleaseRefused& refusal) {
+    ShowRefusal(refusal);
+    return;
   } catch (...) {
     // Nothing is undone and the error's own text is not shown; a secure
     // connection that failed says why.

@@ -12,7 +12,11 @@
 //   peak_rss_kib, bytes, work_events, bar_paints
 //
 //   qt_window_download HOST PORT REMOTE LOCAL [--passive] [--user NAME] [--password WORD]
-//                      [--tls] [--ca-file PEM] [--fingerprint SHA256]
+//                      [--tls] [--ca-file PEM] [--fingerprint SHA256] [--signed HASH]
+//
+// With --signed the file is checked as a signed download checks it: every
+// block hashed (BLAKE2b-512) on its way to the file, then count and hash
+// compared with the file's size and HASH (lower-case hexadecimal).
 //
 // HOST must be a loopback address. ExpectedFileSize is the remote file's
 // size, as the download of a file of type BIN sets it from SIZE.
@@ -31,8 +35,10 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "app/verifying_stream.h"
 #include "bench/download_arguments.h"
 #include "bench/qt_bench_window.h"
+#include "platform/file_stream.h"
 #include "platform/files.h"
 #include "platform/qt/qt_main_window.h"
 
@@ -70,6 +76,11 @@ int main(int argc, char** argv) {
     handler(sender, mode, count);
   };
 
+  std::string signed_hash;
+  for (int i = 5; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--signed") == 0) signed_hash = argv[i + 1];
+  }
+
   int status = 0;
   try {
     platform::DeleteFile(argv[4]);
@@ -78,7 +89,14 @@ int main(int argc, char** argv) {
     client.Connect(true, -1);
     form.ExpectedFileSize = client.QuerySize(argv[3]);
     const auto transfer_start = Clock::now();
-    client.Download(argv[3], argv[4], true, false);
+    if (signed_hash.empty()) {
+      client.Download(argv[3], argv[4], true, false);
+    } else {
+      platform::FileStream file(argv[4], platform::FileMode::fmCreate);
+      app::VerifyingStream verified(file, static_cast<int64_t>(form.ExpectedFileSize), signed_hash);
+      client.Download(argv[3], verified, false);
+      verified.Finish();
+    }
     const auto end = Clock::now();
     const double cpu = CpuSeconds() - cpu_start;
     client.SignOff();

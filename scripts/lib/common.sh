@@ -2,11 +2,11 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Debian packages the build, the tests and the demo need.
-BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-arphic-uming fonts-noto-cjk)
+BUILD_PACKAGES=(cmake g++ make pkg-config libb2-dev qt6-base-dev libgtest-dev libgmock-dev fonts-arphic-uming fonts-noto-cjk)
 # vsftpd is a second real FTP server; iproute2 and nftables build the
 # namespaces of the test of a client behind a router that masquerades.
-TEST_PACKAGES=(python3 python3-pyftpdlib microsocks dante-server vsftpd iproute2 nftables curl clang-14 libclang-rt-14-dev)
-DEMO_PACKAGES=(python3 python3-pyftpdlib)
+TEST_PACKAGES=(python3 python3-pyftpdlib minisign microsocks dante-server vsftpd iproute2 nftables curl clang-14 libclang-rt-14-dev)
+DEMO_PACKAGES=(python3 python3-pyftpdlib minisign)
 # scripts/bench: the FTP server and client it measures against, Google Benchmark,
 # GNU time for peak memory.
 BENCH_PACKAGES=(vsftpd curl libbenchmark-dev time python3 procps)
