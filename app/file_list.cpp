@@ -33,10 +33,12 @@ void TForm1::Button4Click() {
   std::unordered_set<std::string> listed;
   std::vector<std::string> sections;
   for (const std::string& path : paths) {
-    // Read and parsed once, not once a value: a large product's descriptor
-    // holds thousands of rows.
+    // Read and parsed once, not once a value, and every section of it: a
+    // large product's descriptor holds thousands of rows, more than a 16 KiB
+    // section listing takes, and a row left out would be recorded as
+    // installed and never offered again.
     const settings::TIniFileSnapshot descriptor(path);
-    descriptor.ListSections(sections);
+    descriptor.ListAllSections(sections);
     for (const std::string& section : sections) {
       std::string name = descriptor.ReadTextValue(section, "Name", "");
       if (listed.count(name) != 0) continue;

@@ -1,5 +1,6 @@
 #include "app/minisign.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -75,8 +76,10 @@ std::string PublicKeyText(const PublicKey& key) {
 }
 
 std::string PublicKeyFile(const PublicKey& key) {
-  return std::string(kUntrustedPrefix) + "minisign public key " + KeyIdText(key.key_id) + "\n" + PublicKeyText(key) +
-         "\n";
+  // The comment names the id as minisign writes it there: without leading zeros.
+  std::string id = KeyIdText(key.key_id);
+  id.erase(0, std::min(id.find_first_not_of('0'), id.size() - 1));
+  return std::string(kUntrustedPrefix) + "minisign public key " + id + "\n" + PublicKeyText(key) + "\n";
 }
 
 std::string KeyIdText(const KeyId& key_id) {

@@ -123,9 +123,10 @@ VerifiedRelease VerifyRelease(ReleaseSource& source, const minisign::PublicKey& 
 }
 
 std::vector<SignedRow> ReadSignedRows(const std::string& descriptor_path) {
-  settings::TIniFile descriptor(descriptor_path);
+  // Parsed once, every section, as the file list reads it.
+  const settings::TIniFileSnapshot descriptor(descriptor_path);
   std::vector<std::string> sections;
-  descriptor.ListSections(sections);
+  descriptor.ListAllSections(sections);
   std::vector<SignedRow> rows;
   for (const std::string& section : sections) {
     SignedRow row;

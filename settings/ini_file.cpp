@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "platform/date_time.h"
 #include "platform/files.h"
@@ -316,6 +317,11 @@ std::string TIniFileSnapshot::ReadTextValue(const std::string& section, const st
 void TIniFileSnapshot::ListSections(std::vector<std::string>& strings) const {
   strings.clear();
   AddNames(snapshot_.Read(nullptr, nullptr, "", TIniFile::kListBufferSize), strings);
+}
+
+void TIniFileSnapshot::ListAllSections(std::vector<std::string>& strings) const {
+  strings.clear();
+  AddNames(snapshot_.Read(nullptr, nullptr, "", std::numeric_limits<size_t>::max()), strings);
 }
 
 void TIniFileSnapshot::ListKeys(const std::string& section, std::vector<std::string>& strings) const {

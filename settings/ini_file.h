@@ -138,6 +138,9 @@ class TIniFileSnapshot {
   std::string ReadTextValue(const std::string& section, const std::string& ident,
                             const std::string& default_value) const;
   void ListSections(std::vector<std::string>& strings) const;
+  // Every section, however many: no listing buffer cuts it short. For
+  // descriptors, where a section left out is a file never offered.
+  void ListAllSections(std::vector<std::string>& strings) const;
   void ListKeys(const std::string& section, std::vector<std::string>& strings) const;
 
  private:

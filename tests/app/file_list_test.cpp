@@ -75,4 +75,21 @@ TEST(FileList, ReadsEachDescriptorOnceWhateverItsRows) {
   EXPECT_EQ(platform::GbkToUtf8(window.RowText(301, FileColumn::Status)), "未下载");
 }
 
+// A large product's first release: its section names run far past the 16 KiB
+// that a section listing holds. Every row is offered; one left out would be
+// recorded as installed and never offered again.
+TEST(FileList, ListsEveryRowOfADescriptorWhoseSectionNamesPassAListingBuffer) {
+  ScratchFolder folder;
+  const std::string nowlog = folder / "Update/nowlog";
+  std::filesystem::create_directories(nowlog);
+  WriteRaw(nowlog + "/2.ini", Rows(0, 5000, "DOC"));  // about 33 KB of section names
+  platform::HeadlessWindow window;
+  app::TForm1 form(window, folder.Path() + "/");
+
+  form.Button4Click();
+
+  ASSERT_EQ(window.RowCount(), 5000);
+  EXPECT_EQ(window.RowText(4999, FileColumn::Name), "file4999.txt");
+}
+
 }  // namespace

@@ -87,6 +87,8 @@ TEST_F(MinisignFormat, MinisignVerifiesWhatWeSign) {
             app::minisign::FormatSignature(app::minisign::Sign(key, DigestOf(file), "korvane-release x", "ours")));
   EXPECT_TRUE(test_support::MinisignVerifies(ours, file));
   EXPECT_EQ(app::minisign::KeyIdText(key.key_id), "0807060504030201");
+  // The public key file names the id as minisign writes it: no leading zeros.
+  EXPECT_EQ(ReadFile(dir.File("ours.pub")).substr(0, 55), "untrusted comment: minisign public key 807060504030201\n");
   WriteFile(file, "changed");
   EXPECT_FALSE(test_support::MinisignVerifies(ours, file));
 }
