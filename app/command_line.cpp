@@ -176,11 +176,12 @@ void PrintReport(const RunReport& report) {
       std::printf("Updates available: version %s -> %s, %zu files.\n", Version(report.local_version).c_str(),
                   Version(report.offered_version).c_str(), report.rows.size());
       break;
-    case kExitUpdated:
-      std::printf("Updated to version %s; %s %s.\n", Version(report.offered_version).c_str(),
-                  report.started ? "started" : "did not start",
-                  platform::PrintableText(report.main_program).c_str());
+    case kExitUpdated: {
+      const std::string name = platform::PrintableText(report.main_program);
+      std::printf("Updated to version %s; %s.\n", Version(report.offered_version).c_str(),
+                  (report.started ? "started " + name : name + " not started").c_str());
       break;
+    }
     default:
       break;  // the failure itself went to standard error
   }
@@ -380,7 +381,8 @@ std::string JsonReport(const RunReport& report) {
             ",\"status\":" + JsonQuoted(row.status) + ",\"outcome\":" + JsonQuoted(row.outcome) + "}";
   }
   json += "],\"settings_file\":" + JsonQuoted(report.settings_file);
-  json += ",\"main_program\":" + JsonQuoted(report.main_program);
+  // Known once a download has read it from the settings file.
+  json += ",\"main_program\":" + (report.main_program.empty() ? std::string("null") : JsonQuoted(report.main_program));
   json += ",\"started\":";
   json += report.started ? "true" : "false";
   return json + "}";

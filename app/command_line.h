@@ -71,8 +71,8 @@ struct RunReport {
   std::string error;                // why the run failed; empty when it did not
   std::vector<ReportRow> rows;
   std::string settings_file;
-  std::string main_program;
-  bool started = false;  // the main program was started
+  std::string main_program;  // empty until a download read its name
+  bool started = false;      // the main program was started
 };
 
 // The exit status of an outcome; an error box turns a success into kExitError.

@@ -212,6 +212,7 @@ TEST(UpdaterCommandLine, CheckListsTheRowsAndSaysUpdatesAreAvailableWithoutFetch
   EXPECT_EQ(json.at("errors.length"), "0");
   EXPECT_EQ(json.at("settings_file"), run.Local("updateset.inf"));
   EXPECT_EQ(json.at("started"), "false");
+  EXPECT_EQ(json.at("main_program"), "null") << "named by the download";
   EXPECT_EQ(RowFields(json, "name"), kStandardRows);
   EXPECT_EQ(RowFields(json, "type"), (Names{"EXE", "bin", "RPT", "SCRIPTS", "BIN", "DOC"}));
   EXPECT_EQ(RowFields(json, "size"), (Names{"1KB", "2KB", "1KB", "0", "3KB", "1KB"}));
