@@ -27,6 +27,7 @@ using platform::FileColumn;
 using platform::ProgressBar;
 
 void TForm1::Button2Click() {
+  Outcome = UpdateOutcome::kNone;
   window_.SetStatusMessage(texts::kDownloading);
   window_.SetEnabled(Control::Button1, false);
   window_.SetEnabled(Control::Button2, false);
@@ -39,6 +40,7 @@ void TForm1::Button2Click() {
   int32_t database_version = 1;
   bool row_failed = false;    // a ticked row ended "失败"
   bool local_failure = false;  // ... because a local file could not be written
+  bool refused_file = false;   // ... because a file was not the signed one
   // The local files this download completed, by their paths on disk.
   std::set<std::string> completed;
 
@@ -69,7 +71,7 @@ void TForm1::Button2Click() {
         versions_read = true;
         ok = true;
       } catch (const EFileNotAsSigned&) {
-        // not the signed file: the server's doing, not the disk's
+        refused_file = true;  // not the signed file: the server's doing, not the disk's
       } catch (const platform::EStreamError&) {
         local_failure = true;  // the file could not be created or written
       } catch (...) {
@@ -94,14 +96,17 @@ void TForm1::Button2Click() {
   if (row_failed) {
     EndFailedDownload(local_failure  ? texts::kDownloadWriteFailed
                       : signed_release_ ? texts::kSignedDownloadFailed
-                                        : texts::kDownloadIncomplete);
+                                        : texts::kDownloadIncomplete,
+                      local_failure  ? UpdateOutcome::kWriteFailed
+                      : refused_file ? UpdateOutcome::kReleaseRefused
+                                     : UpdateOutcome::kRowsFailed);
     return;
   }
   // The new main program goes in place before the versions are recorded:
   // a copy that fails (a full disk) leaves the installed one whole, and the
   // update then stays on offer instead of being recorded as done. With a
   // signed release only a main program verified just now is used.
-  MainAppName = settings::TIniFile(ExeDir + texts::kSettingsFileName).ReadTextValue("mainapp", "Sys_name", "Oxbar_tn.exe");
+  MainAppName = settings::TIniFile(SettingsPath).ReadTextValue("mainapp", "Sys_name", "Oxbar_tn.exe");
   const bool main_app_safe = IsSafeRelativeName(MainAppName);
   const std::string installed = ExeDir + MainAppName;
   if (main_app_safe) {
@@ -109,7 +114,7 @@ void TForm1::Button2Click() {
     const bool verified_now = completed.count(platform::ResolvePath(fetched)) != 0;
     if (platform::FileExists(fetched) && (!signed_release_ || verified_now) &&
         !platform::CopyFileOver(fetched, installed)) {
-      EndFailedDownload(texts::kDownloadWriteFailed);
+      EndFailedDownload(texts::kDownloadWriteFailed, UpdateOutcome::kWriteFailed);
       return;
     }
   }
@@ -119,25 +124,27 @@ void TForm1::Button2Click() {
     // Without a completed row no version file was read: writing the
     // defaults would make the next check offer old descriptors again.
     if (versions_read) {
-      settings::TIniFile settings_file(ExeDir + texts::kSettingsFileName);
+      settings::TIniFile settings_file(SettingsPath);
       settings_file.WriteIntegerValue(texts::kSettingsSection, "client_version", client_version);
       settings_file.WriteIntegerValue(texts::kSettingsSection, "database_version", database_version);
     }
   } catch (const settings::EIniFileException& error) {
     ReportError(error.what());
-    EndFailedDownload(texts::kDownloadWriteFailed);
+    EndFailedDownload(texts::kDownloadWriteFailed, UpdateOutcome::kWriteFailed);
     return;
   }
 
   window_.SetProgressPosition(ProgressBar::ProgressBar2, 0);
   window_.SetStatusMessage(texts::kReady);
-  if (main_app_safe) platform::OpenFile(installed);
+  Outcome = UpdateOutcome::kUpdated;
+  if (main_app_safe && StartMainProgram) platform::OpenFile(installed);
   window_.RequestClose();
 }
 
-void TForm1::EndFailedDownload(const std::string& message) {
+void TForm1::EndFailedDownload(const std::string& message, UpdateOutcome outcome) {
   window_.SetProgressPosition(ProgressBar::ProgressBar2, 0);
   window_.SetStatusMessage(message);
+  Outcome = outcome;
   window_.SetEnabled(Control::Button1, true);
 }
 

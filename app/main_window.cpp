@@ -15,7 +15,6 @@
 namespace app {
 namespace {
 
-using texts::kSettingsFileName;
 using texts::kSettingsSection;
 const std::string kUnknownError = "Unknown error";
 
@@ -47,6 +46,7 @@ TForm1::TForm1(platform::MainWindow& window) : TForm1(window, FolderOf(platform:
 TForm1::TForm1(platform::MainWindow& window, std::string exe_dir)
     : Title(TitleOf(platform::ExecutablePath())),
       ExeDir(std::move(exe_dir)),
+      SettingsPath(ExeDir + texts::kSettingsFileName),
       Clock(&platform::Now),
       BuiltInPublicKey(BuiltInReleaseKey()),
       window_(window) {
@@ -70,7 +70,7 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormCreate() {
-  SettingsFile = std::make_unique<settings::TIniFile>(ExeDir + kSettingsFileName);
+  SettingsFile = std::make_unique<settings::TIniFile>(SettingsPath);
   UpdateHost = SettingsFile->ReadTextValue(kSettingsSection, "updateadd", "127.0.0.1");
   FtpUser = SettingsFile->ReadTextValue(kSettingsSection, "ftpuser", "tarnivelo");
   FtpPassword = SettingsFile->ReadTextValue(kSettingsSection, "ftppass", "qmzwkt");
@@ -89,7 +89,11 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::RemoveLeftovers() {
-  platform::RemoveAbandonedTemporaryFiles(platform::ResolvePath(ExeDir));
+  const std::string program_folder = platform::ResolvePath(ExeDir);
+  platform::RemoveAbandonedTemporaryFiles(program_folder);
+  // A settings file given elsewhere is rewritten in its own folder.
+  const std::string settings_folder = platform::ResolvePath(FolderOf(SettingsPath));
+  if (settings_folder != program_folder) platform::RemoveAbandonedTemporaryFiles(settings_folder);
   const std::string update = ExeDir + "Update";
   if (!platform::DirectoryExists(update)) return;
   platform::RemoveAbandonedTemporaryFiles(platform::ResolvePath(update));

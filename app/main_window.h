@@ -29,6 +29,21 @@
 
 namespace app {
 
+// How the last check or download ended, set with the status message that
+// ends it: what a caller without a screen reads in place of the texts.
+enum class UpdateOutcome {
+  kNone,             // running, not begun, or the user kept the open connection
+  kUpToDate,         // a check found no file to fetch
+  kUpdatesFound,     // a check listed rows
+  kCheckFailed,      // a check could not connect, log in or read the server
+  kSettingsRefused,  // connection keys that cannot be honoured: nothing was sent
+  kTLSRefused,       // a secure connection was asked for and failed
+  kReleaseRefused,   // the signed release, or a file not as signed, was refused
+  kRowsFailed,       // a download in which a ticked row failed
+  kWriteFailed,      // a download that could not write a local file
+  kUpdated,          // a download completed, recorded and put in place
+};
+
 // One row of the remote listing table: an entry's name and its kind text.
 struct TRemoteRow {
   std::string name;
@@ -64,6 +79,11 @@ class TForm1 : public platform::WindowEvents {
   void ListRemoteFiles();
   // Whether a row of the file list has exactly this name (bytes, case too).
   bool FileListHasName(const std::string& Name) const;
+  // The byte count of the file in transfer when it is known: during a
+  // download, the signed count of the row being fetched, or the size the
+  // server reported for a row of type "BIN"; -1 otherwise (listings, the
+  // check's files, other rows, whose bar keeps the last "BIN" size).
+  int64_t KnownTransferSize() const;
 
   // Runs a handler the way the window runs every handler: an error that
   // escapes it is shown in the error box, and the program goes on. Nothing
@@ -78,6 +98,9 @@ class TForm1 : public platform::WindowEvents {
   std::string Title;
 
   std::string ExeDir;
+  // The settings file: ExeDir + "updateset.inf" unless set otherwise before
+  // FormCreate. Every step reads and writes this one file.
+  std::string SettingsPath;
   std::unique_ptr<settings::TIniFile> SettingsFile;
   std::string UpdateHost;
   std::string FtpUser;
@@ -90,6 +113,9 @@ class TForm1 : public platform::WindowEvents {
   double TransferStart = 0;
   double TransferSpeed = 0;
   bool Transferring = false;
+  // Whether a completed download starts the main program it put in place.
+  bool StartMainProgram = true;
+  UpdateOutcome Outcome = UpdateOutcome::kNone;
 
   // The local clock the transfer handlers read (days since 1899-12-30);
   // tests put a clock of their own here.
@@ -110,7 +136,7 @@ class TForm1 : public platform::WindowEvents {
   void ReportError(const std::string& message) noexcept;
   // The end of a download that did not complete: the overall bar back to
   // 0, the message, and Check enabled for another try.
-  void EndFailedDownload(const std::string& message);
+  void EndFailedDownload(const std::string& message, UpdateOutcome outcome);
   // Removes the temporary files that writers of an earlier run, killed
   // mid-write, left in the program's folders.
   void RemoveLeftovers();

@@ -78,6 +78,19 @@ void TForm1::FTPClientWork(net::TIdComponent*, net::TWorkMode, int32_t AWorkCoun
   window_.RepaintProgress(ProgressBar::ProgressBar1);
 }
 
+int64_t TForm1::KnownTransferSize() const {
+  for (int row = 0; row < window_.RowCount(); ++row) {
+    if (window_.RowText(row, platform::FileColumn::Status) != texts::kDownloadingRow) continue;
+    const std::string type = texts::UpperAscii(window_.RowText(row, platform::FileColumn::Type));
+    if (signed_release_) {
+      const auto signed_file = signed_files_.find(window_.RowText(row, platform::FileColumn::Name));
+      return signed_file != signed_files_.end() && signed_file->second.type == type ? signed_file->second.bytes : -1;
+    }
+    return type == "BIN" && ExpectedFileSize >= 0 ? std::llround(ExpectedFileSize) : -1;
+  }
+  return -1;
+}
+
 void TForm1::FTPClientWorkEnd(net::TIdComponent*, net::TWorkMode) {
   window_.SetStatusPanel(1, texts::kTransferDone);
   Transferring = false;

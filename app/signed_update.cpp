@@ -156,6 +156,7 @@ void TForm1::ShowRefusal(const EReleaseRefused& refusal) {
   signed_release_.reset();
   signed_files_.clear();
   window_.SetStatusMessage(RefusalMessage(refusal.reason));
+  Outcome = UpdateOutcome::kReleaseRefused;
   window_.SetEnabled(platform::Control::Button1, true);
 }
 
@@ -185,7 +186,7 @@ void TForm1::FetchRowFile(const std::string& row_name, const std::string& type, 
 
 void TForm1::RecordSignedRelease() {
   if (!signed_release_) return;
-  settings::TIniFile(ExeDir + texts::kSettingsFileName)
+  settings::TIniFile(SettingsPath)
       .WriteIntegerValue(kSettingsSection, "signed_release", signed_release_->version.release);
 }
 

@@ -70,4 +70,14 @@ const std::string& CheckFailedMessage(std::exception_ptr error) {
   return texts::kCheckFailed;
 }
 
+bool IsTLSFailure(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const net::EIdTLSError&) {
+    return true;
+  } catch (...) {
+  }
+  return false;
+}
+
 }  // namespace app

@@ -25,5 +25,7 @@ void ReadTLSSettings(settings::TIniFile& file, const std::string& exe_dir, ftp::
 // The status line after a failed update check: "安全连接失败：" and the
 // reason for a TLS failure, the usual message for any other.
 const std::string& CheckFailedMessage(std::exception_ptr error);
+// Whether the check failed on the secure connection (a check asked for).
+bool IsTLSFailure(std::exception_ptr error);
 
 }  // namespace app

@@ -14,6 +14,7 @@ namespace app {
 using platform::Control;
 
 void TForm1::Button1Click() {
+  Outcome = UpdateOutcome::kNone;
   window_.SetStatusMessage(texts::kChecking);
   window_.SetEnabled(Control::Button1, false);
 
@@ -31,6 +32,7 @@ void TForm1::Button1Click() {
   // reaching the server some other way than the user asked.
   if (!Connection.Refusal().empty()) {
     window_.SetStatusMessage(texts::kSettingsRefused);
+    Outcome = UpdateOutcome::kSettingsRefused;
     window_.SetEnabled(Control::Button1, true);
     return;
   }
@@ -44,7 +46,7 @@ void TForm1::Button1Click() {
     FTPClient.Connect(true, -1);
     window_.SetStatusPanel(0, texts::kConnected);
 
-    settings::TIniFile settings_file(ExeDir + texts::kSettingsFileName);
+    settings::TIniFile settings_file(SettingsPath);
     const int32_t local_version = settings_file.ReadIntegerValue(texts::kSettingsSection, "client_version", 1);
     window_.SetText(Control::Label8, std::to_string(local_version));
     ProductDir = settings_file.ReadTextValue(texts::kSettingsSection, "productdir", "/qt482/");
@@ -82,15 +84,19 @@ void TForm1::Button1Click() {
   } catch (...) {
     // Nothing is undone and the error's own text is not shown; a secure
     // connection that failed says why.
-    window_.SetStatusMessage(CheckFailedMessage(std::current_exception()));
+    const std::exception_ptr error = std::current_exception();
+    window_.SetStatusMessage(CheckFailedMessage(error));
+    Outcome = IsTLSFailure(error) ? UpdateOutcome::kTLSRefused : UpdateOutcome::kCheckFailed;
     window_.SetEnabled(Control::Button1, true);
     return;
   }
 
   if (window_.RowCount() > 0) {
+    Outcome = UpdateOutcome::kUpdatesFound;
     window_.SetEnabled(Control::Button2, true);
   } else {
     window_.SetStatusMessage(texts::kUpToDate);
+    Outcome = UpdateOutcome::kUpToDate;
     window_.SetEnabled(Control::Button1, true);
   }
 }

@@ -1,19 +1,23 @@
-// The updater: one window, shown at once, its first update check run from
-// the message loop, which then runs until the window closes. Nothing
-// escapes main: an error that reaches it is written to standard error and
-// the program ends with status 1.
+// The updater. Without arguments: one window, shown at once, its first
+// update check run from the message loop, which then runs until the window
+// closes. With arguments: the command line (app/command_line.h), which runs
+// the same logic on the terminal and never starts the toolkit, so it needs
+// no display. Nothing escapes main: an error that reaches it is written to
+// standard error and the program ends with status 1.
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/program_start.h"
 #include "platform/qt/qt_application.h"
 
-int main(int, char** argv) {
+int main(int argc, char** argv) {
   try {
+    if (argc > 1) return app::RunCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!platform::QtApplication::DisplayAvailable()) {
-      // Without a display there is no window to show. (A mode without a
-      // window, for such machines, would start here.)
       std::fputs(platform::QtApplication::NoDisplayMessage(), stderr);
       return 1;
     }

@@ -6,15 +6,14 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "platform/window.h"
+#include "platform/window_model.h"
 
 namespace platform {
 
-class HeadlessWindow : public MainWindow {
+class HeadlessWindow : public WindowModel {
  public:
   enum class BoxKind { Confirm, Information, Error };
   struct Box {
@@ -23,43 +22,11 @@ class HeadlessWindow : public MainWindow {
     std::string text;
     bool answer = false;  // Confirm: the answer given
   };
-  struct Row {
-    bool checked = false;
-    std::string texts[5];
-  };
-  struct Bar {
-    int min = 0;
-    int max = 100;
-    int position = 0;
-    int repaints = 0;
-  };
   using Action = std::function<void(HeadlessWindow&)>;
 
-  // The window as created: the design-time texts and button states.
-  HeadlessWindow();
-
-  // MainWindow
-  void SetEvents(WindowEvents* events) override { events_ = events; }
-  void SetText(Control control, const std::string& text) override;
-  std::string Text(Control control) const override;
-  void SetEnabled(Control control, bool enabled) override;
-  bool IsEnabled(Control control) const override;
-  void ClearRows() override { rows_.clear(); }
-  void AddRow(bool checked, const std::string& name, const std::string& type, const std::string& size,
-              const std::string& date, const std::string& status) override;
-  int RowCount() const override { return static_cast<int>(rows_.size()); }
-  bool IsRowChecked(int row) const override;
-  std::string RowText(int row, FileColumn column) const override;
-  void SetRowText(int row, FileColumn column, const std::string& text) override;
-  void SetProgressRange(ProgressBar bar, int min, int max) override;
-  void SetProgressPosition(ProgressBar bar, int position) override;
-  int ProgressPosition(ProgressBar bar) const override { return bars_[Index(bar)].position; }
-  int ProgressMax(ProgressBar bar) const override { return bars_[Index(bar)].max; }
-  void RepaintProgress(ProgressBar bar) override { ++bars_[Index(bar)].repaints; }
+  // MainWindow, beyond the controls' state that WindowModel keeps.
   void SetStatusPanel(int panel, const std::string& text) override;
-  std::string StatusPanel(int panel) const override;
   void SetStatusMessage(const std::string& text) override;
-  std::string StatusMessage() const override { return status_message_; }
   bool Confirm(const std::string& question) override;
   void Information(const std::string& title, const std::string& text) override;
   void ShowError(const std::string& title, const std::string& message) override;
@@ -90,14 +57,11 @@ class HeadlessWindow : public MainWindow {
   // The user's own actions, at once. A press of a disabled button does nothing
   // and gives false.
   bool Press(Control button);
-  void Tick(int row, bool checked);
   void Rename(int row, const std::string& name) { SetRowText(row, FileColumn::Name, name); }
   void Type(Control box, const std::string& text) { SetText(box, text); }
 
   // What the window has seen.
   const std::vector<Box>& Boxes() const { return boxes_; }
-  const std::vector<Row>& Rows() const { return rows_; }
-  const Bar& BarState(ProgressBar bar) const { return bars_[Index(bar)]; }
   const std::vector<std::string>& StatusMessageHistory() const { return status_history_; }
   const std::vector<std::string>& Panel1History() const { return panel1_history_; }
   int ProcessCalls() const { return process_calls_; }
@@ -110,19 +74,9 @@ class HeadlessWindow : public MainWindow {
     Action action;
   };
 
-  static int Index(ProgressBar bar) { return bar == ProgressBar::ProgressBar1 ? 0 : 1; }
-  const Row& RowAt(int row) const;
-  Row& RowAt(int row);
   // Runs scripted actions due by now; at most `limit` of them.
   void RunDue(int limit);
 
-  WindowEvents* events_ = nullptr;
-  std::map<Control, std::string> texts_;
-  std::map<Control, bool> enabled_;
-  std::vector<Row> rows_;
-  Bar bars_[2];
-  std::string panels_[2];
-  std::string status_message_;
   std::vector<std::string> status_history_;
   std::vector<std::string> panel1_history_;
   std::vector<Box> boxes_;

@@ -57,7 +57,9 @@ bool QtApplication::DisplayAvailable() {
 }
 
 const char* QtApplication::NoDisplayMessage() {
-  return "升级程序需要图形显示，但没有可用的显示。 The updater needs a graphical display, and none is available.\n";
+  return "升级程序需要图形显示，但没有可用的显示。 The updater needs a graphical display, and none is available.\n"
+         "没有显示时请用命令行：updater --check 或 updater --update（详见 updater --help）。"
+         " Without one, use the command line: updater --check or updater --update (see updater --help).\n";
 }
 
 struct QtApplication::Parts {

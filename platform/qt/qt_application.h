@@ -24,7 +24,8 @@ class QtApplication {
   // (DISPLAY or WAYLAND_DISPLAY), or QT_QPA_PLATFORM names a platform that
   // needs none (offscreen, minimal, a frame buffer). Touches no Qt.
   static bool DisplayAvailable();
-  // The one line, Chinese and English, that says a display is needed.
+  // The lines, Chinese and English, that say a display is needed and that
+  // the command line needs none.
   static const char* NoDisplayMessage();
 
   // program_path: argv[0]. Qt sees no other argument: the program's own

@@ -1,6 +1,6 @@
-// The updater program started where it can show no window: it says so in
-// one line, Chinese and English, and ends with status 1, instead of
-// aborting inside the toolkit.
+// The updater program started where it can show no window: it says so,
+// Chinese and English, points to the command line, and ends with status 1,
+// instead of aborting inside the toolkit.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -75,6 +75,9 @@ TEST_P(WithoutADisplay, TheProgramSaysSoAndEndsWithStatusOne) {
   const std::string line =
       "升级程序需要图形显示，但没有可用的显示。 The updater needs a graphical display, and none is available.\n";
   EXPECT_NE(outcome.error_output.find(line), std::string::npos) << outcome.error_output;
+  // ... and what needs none.
+  EXPECT_NE(outcome.error_output.find("use the command line: updater --check or updater --update"), std::string::npos)
+      << outcome.error_output;
   EXPECT_FALSE(std::filesystem::exists(folder / "Update")) << "no window logic ran";
 }
 
